@@ -1,0 +1,22 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+// Everything the engine and the outside world (the virtual audio driver, the
+// mixers' USB audio devices) must agree on, in one place.
+
+extern const juce::String kAggregateDeviceName;
+extern const juce::String kVirtualDeviceUidPrefix;
+extern const juce::String kAggregateDeviceUid;
+
+/** Virtual devices 1 to 10, in that order; the first is the system default while routing. */
+extern const juce::String kVirtualDeviceUids[10];
+
+/** CoreAudio names of the mixers' USB audio devices, indexed by USB product ID - 114. */
+extern const char* const kMultitrackDeviceNames[8];
+
+/** A sub-device UID holding both parts becomes the aggregate's clock master. */
+extern const char* const kMasterDeviceUidPattern[2];
+
+constexpr double kAggregateSampleRate = 48000.0;
+constexpr double kAggregateAppearTimeoutMs = 500.0;
