@@ -31,4 +31,18 @@ juce::MenuBarModel* GetMainMenu();
     is installed when it comes to run. */
 void ShowStatusMenu (juce::SystemTrayIconComponent& statusItem, const juce::PopupMenu& menu);
 
+/** Gives the status item its icon, a template image: a black drawing in the
+    alpha channel that macOS recolours to suit the menu bar. Where nothing
+    recolours it (X11 trays), the glyph is drawn light for the dark icon
+    window, and the docked window gets the minimum size that some tray hosts
+    (trayer among them) need to show it more than a pixel wide. Message thread only. */
+#if JUCE_LINUX
+void SetStatusIcon (juce::SystemTrayIconComponent& statusItem, const juce::Image& templateImage);
+#else
+inline void SetStatusIcon (juce::SystemTrayIconComponent& statusItem, const juce::Image& templateImage)
+{
+    statusItem.setIconImage (templateImage, templateImage);
+}
+#endif
+
 } // namespace PlatformSeam

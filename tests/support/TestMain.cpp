@@ -1,3 +1,5 @@
+#include "support/MachineResetListener.h"
+
 #include <gtest/gtest.h>
 
 #include <juce_events/juce_events.h>
@@ -22,5 +24,6 @@ int main (int argc, char** argv)
 {
     ::testing::InitGoogleTest (&argc, argv);
     ::testing::AddGlobalTestEnvironment (new JuceEnvironment);
+    ::testing::UnitTest::GetInstance()->listeners().Append (new MachineResetListener);
     return RUN_ALL_TESTS();
 }

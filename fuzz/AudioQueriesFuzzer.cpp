@@ -1,0 +1,89 @@
+// The CoreAudio queries against devices of any shape and against HAL answers
+// of any size, layout and status.
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <vector>
+
+#include "engine/AudioSystemUtils.h"
+#include "platform/sim/SimulatedMachine.h"
+
+namespace {
+
+// Properties whose data is a CoreFoundation object: a raw answer may resize or
+// fail them, but their bytes must stay what a HAL hands out, a valid object or none.
+constexpr AudioObjectPropertySelector kObjectSelectors[] = { kAudioObjectPropertyName, kAudioDevicePropertyDeviceUID,
+                                                             kAudioAggregateDevicePropertyFullSubDeviceList };
+constexpr AudioObjectPropertySelector kPlainSelectors[] = {
+    kAudioHardwarePropertyDevices,
+    kAudioDevicePropertyStreamConfiguration,
+    kAudioHardwarePropertyDefaultInputDevice,
+    kAudioHardwarePropertyDefaultOutputDevice,
+    kAudioAggregateDevicePropertyActiveSubDeviceList,
+    kAudioHardwarePropertyDeviceForUID,
+};
+
+std::vector<int> MakeStreams (FuzzedDataProvider& input)
+{
+    std::vector<int> streams (input.ConsumeIntegralInRange<std::size_t> (0, 3));
+    for (auto& channels : streams)
+        channels = input.ConsumeIntegralInRange (0, 24);
+    return streams;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t size)
+{
+    FuzzedDataProvider input (data, size);
+    sim::Reset();
+
+    std::vector<AudioObjectID> objects { kAudioObjectSystemObject, kAudioObjectUnknown };
+    for (auto count = input.ConsumeIntegralInRange (0, 6); count > 0; --count)
+    {
+        sim::AudioDeviceSpec spec;
+        spec.name = input.ConsumeRandomLengthString (40);
+        spec.uid = input.ConsumeBool() ? "QuorVirtualAudioDevice_UID_" + std::to_string (count)
+                                       : input.ConsumeRandomLengthString (40);
+        spec.inputStreams = MakeStreams (input);
+        spec.outputStreams = MakeStreams (input);
+        spec.isAggregate = input.ConsumeBool();
+        objects.push_back (sim::AddAudioDevice (spec));
+    }
+    objects.push_back (input.ConsumeIntegral<AudioObjectID>());
+
+    for (auto count = input.ConsumeIntegralInRange (0, 8); count > 0; --count)
+    {
+        const auto object = objects[input.ConsumeIntegralInRange<std::size_t> (0, objects.size() - 1)];
+        sim::PropertyAnswer answer;
+        answer.sizeStatus = input.ConsumeBool() ? 0 : input.ConsumeIntegral<OSStatus>();
+        answer.size = input.ConsumeIntegralInRange<UInt32> (0, 512);
+        answer.dataStatus = input.ConsumeBool() ? 0 : input.ConsumeIntegral<OSStatus>();
+        if (input.ConsumeBool())
+        {
+            answer.data = input.ConsumeBytes<std::uint8_t> (input.ConsumeIntegralInRange<std::size_t> (0, 512));
+            sim::OverrideProperty (object, kPlainSelectors[input.ConsumeIntegralInRange<std::size_t> (0, 5)], answer);
+        }
+        else
+        {
+            sim::OverrideProperty (object, kObjectSelectors[input.ConsumeIntegralInRange<std::size_t> (0, 2)], answer);
+        }
+    }
+
+    const auto uid = juce::String (input.ConsumeRandomLengthString (40));
+    for (const auto object : objects)
+    {
+        AudioSystemUtils::GetDeviceName (object);
+        AudioSystemUtils::GetDeviceUid (object);
+        AudioSystemUtils::GetNumOutputChannels (object);
+        AudioSystemUtils::GetSubDeviceUids (object);
+        AudioSystemUtils::GetActiveSubDeviceUids (object);
+    }
+    AudioSystemUtils::GetDeviceIds();
+    AudioSystemUtils::GetOutputDeviceNames();
+    AudioSystemUtils::GetDefaultInputDevice();
+    AudioSystemUtils::GetDefaultOutputDevice();
+    AudioSystemUtils::TranslateUidToDevice (uid);
+    AudioSystemUtils::SetDefaultInputDevice (objects.back());
+    return 0;
+}

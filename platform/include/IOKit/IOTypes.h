@@ -1,0 +1,5 @@
+#pragma once
+
+#include <MacTypes.h>
+
+typedef UInt32 IOOptionBits;

@@ -1,0 +1,94 @@
+#pragma once
+
+// What the HAL functions and the "CoreAudio" JUCE device type need from the
+// audio side of the simulated machine. Tests use SimulatedMachine.h instead.
+
+#include "platform/sim/SimulatedMachine.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim::detail
+{
+
+/** A listed device as the HAL presents it now; an aggregate's streams are its
+    active sub-devices' streams, in sub-device order. */
+struct HalDevice
+{
+    AudioObjectID id = 0;
+    std::string name;
+    std::string uid;
+    std::vector<int> inputStreams;
+    std::vector<int> outputStreams;
+    bool isAggregate = false;
+    std::vector<std::string> fullSubDeviceUids;
+    std::vector<AudioObjectID> activeSubDevices;
+};
+
+/** Ids of the devices listed now, in the order they were added. */
+std::vector<AudioObjectID> ListedAudioDevices();
+
+/** The device if it is listed now. */
+std::optional<HalDevice> ListedAudioDevice (AudioObjectID device);
+
+/** The listed device with this UID (the first one added), or 0. */
+AudioObjectID ListedAudioDeviceWithUid (const std::string& uid);
+
+std::optional<OSStatus> PropertyFailure (AudioObjectID object, AudioObjectPropertySelector selector);
+std::optional<PropertyAnswer> PropertyOverride (AudioObjectID object, AudioObjectPropertySelector selector);
+
+/** Changes the system default; refuses ids of devices that are not listed. Logs every call. */
+OSStatus SetDefaultDevice (bool input, AudioObjectID device);
+
+/** Records the description and, unless the fault is injected, creates the aggregate. Logs the call. */
+OSStatus CreateAggregate (AggregateDescription description, AudioObjectID* newId);
+
+/** Destroys an aggregate device; other ids fail. Logs the call. */
+OSStatus DestroyAggregate (AudioObjectID device);
+
+//==============================================================================
+// The audio data path
+
+/** The device and channel that one channel of an opened device really belongs to. */
+struct ChannelOwner
+{
+    AudioObjectID device = 0;
+    int channel = 0;
+};
+
+struct ChannelLayout
+{
+    std::vector<ChannelOwner> inputs;
+    std::vector<ChannelOwner> outputs;
+};
+
+/** Which (sub-)device channel each channel of a listed device is; nullopt when it is not listed. */
+std::optional<ChannelLayout> ChannelLayoutOf (AudioObjectID device);
+
+/** The fed samples and captured output of one device channel. */
+class ChannelStore;
+
+/** The store of one device channel, made ready for a device that opens it
+    (with room for captured output when capture is set). The pointer stays
+    valid after Reset; it is then no longer reachable through FeedInput and TakeOutput. */
+std::shared_ptr<ChannelStore> OpenChannelStore (ChannelOwner owner, bool capture);
+
+/** Audio thread: fills each buffer with the next samples fed to its store (silence once they run out).
+    Allocates nothing. */
+void ReadInputBlock (ChannelStore* const* stores, float* const* buffers, int numChannels, int numSamples);
+
+/** Audio thread: appends each buffer to its store's captured output. Allocates nothing. */
+void WriteOutputBlock (ChannelStore* const* stores, const float* const* buffers, int numChannels, int numSamples);
+
+float OutputPrefill();
+AudioClock CurrentAudioClock();
+void CountAudioBlock();
+
+/** A started device on the manual clock, run by RunAudioBlocks. */
+class ManualBlockSource;
+void AddManualBlockSource (std::shared_ptr<ManualBlockSource> source);
+void RemoveManualBlockSource (const ManualBlockSource* source);
+
+} // namespace sim::detail
