@@ -1,0 +1,267 @@
+#include "engine/AudioSystemUtils.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdlib>
+#include <limits>
+#include <memory>
+
+#include "platform/seam/PlatformSeam.h"
+
+namespace AudioSystemUtils
+{
+
+namespace
+{
+
+constexpr AudioObjectPropertyAddress GlobalAddress (AudioObjectPropertySelector selector)
+{
+    return { selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain };
+}
+
+/** Asks the HAL for the size of a property; false when it cannot say. */
+bool GetPropertySize (AudioObjectID object, const AudioObjectPropertyAddress& address, UInt32& size)
+{
+    size = 0;
+    return AudioObjectGetPropertyDataSize (object, &address, 0, nullptr, &size) == 0;
+}
+
+AudioObjectID GetDefaultDevice (AudioObjectPropertySelector selector)
+{
+    const auto address = GlobalAddress (selector);
+    UInt32 size = 0;
+
+    if (!GetPropertySize (kAudioObjectSystemObject, address, size))
+        return 0;
+
+    // Whatever size the HAL announced, it may write no more than the one id we hold.
+    AudioObjectID device = 0;
+    UInt32 dataSize = sizeof (device);
+    AudioObjectGetPropertyData (kAudioObjectSystemObject, &address, 0, nullptr, &dataSize, &device);
+    return device;
+}
+
+void SetDefaultDevice (AudioObjectPropertySelector selector, AudioObjectID device)
+{
+    const auto address = GlobalAddress (selector);
+    AudioObjectSetPropertyData (kAudioObjectSystemObject, &address, 0, nullptr, sizeof (device), &device);
+}
+
+/** The text of a value that should be a CFString; "" for anything else. */
+juce::String TextOf (CFTypeRef value)
+{
+    if (value == nullptr || CFGetTypeID (value) != CFStringGetTypeID())
+        return {};
+
+    return PlatformSeam::StringFromCF (static_cast<CFStringRef> (value));
+}
+
+struct FreeDeleter
+{
+    void operator() (void* block) const { std::free (block); }
+};
+
+} // namespace
+
+std::vector<AudioObjectID> GetDeviceIds()
+{
+    const auto address = GlobalAddress (kAudioHardwarePropertyDevices);
+    UInt32 size = 0;
+
+    if (!GetPropertySize (kAudioObjectSystemObject, address, size) || size == 0)
+        return {};
+
+    std::vector<AudioObjectID> ids (size / sizeof (AudioObjectID), 0);
+
+    // The read's status is deliberately not checked: ids it leaves at 0 name no
+    // device, and every later query on them comes back empty. The HAL may write
+    // only as many whole ids as the list holds.
+    UInt32 dataSize = static_cast<UInt32> (ids.size() * sizeof (AudioObjectID));
+    AudioObjectGetPropertyData (kAudioObjectSystemObject, &address, 0, nullptr, &dataSize, ids.data());
+    return ids;
+}
+
+juce::String GetStringProperty (AudioObjectID object, AudioObjectPropertySelector selector)
+{
+    const auto address = GlobalAddress (selector);
+    CFStringRef value = nullptr;
+    UInt32 size = sizeof (value);
+    juce::String result;
+
+    if (AudioObjectGetPropertyData (object, &address, 0, nullptr, &size, &value) == 0)
+        result = TextOf (value);
+
+    // A failed read may still have handed out a reference.
+    if (value != nullptr)
+        CFRelease (value);
+
+    return result;
+}
+
+juce::String GetDeviceName (AudioObjectID device)
+{
+    return GetStringProperty (device, kAudioObjectPropertyName);
+}
+
+juce::String GetDeviceUid (AudioObjectID device)
+{
+    return GetStringProperty (device, kAudioDevicePropertyDeviceUID);
+}
+
+int GetNumOutputChannels (AudioObjectID device)
+{
+    const AudioObjectPropertyAddress address { kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeOutput,
+                                               kAudioObjectPropertyElementMain };
+    UInt32 size = 0;
+
+    if (!GetPropertySize (device, address, size) || size == 0)
+        return 0;
+
+    // At least a whole AudioBufferList, so that reading its header never leaves
+    // the block, however small the announced size.
+    const size_t blockSize = std::max<size_t> (size, sizeof (AudioBufferList));
+    std::unique_ptr<void, FreeDeleter> block (std::calloc (1, blockSize));
+
+    if (block == nullptr)
+        return 0;
+
+    UInt32 dataSize = size;
+
+    if (AudioObjectGetPropertyData (device, &address, 0, nullptr, &dataSize, block.get()) != 0)
+        return 0;
+
+    // mNumberBuffers is the HAL's claim; trust it only as far as the buffers
+    // actually fit in what was read.
+    const size_t bytesRead = std::min<size_t> (size, dataSize);
+    const size_t headerSize = offsetof (AudioBufferList, mBuffers);
+    const size_t buffersThatFit = bytesRead > headerSize ? (bytesRead - headerSize) / sizeof (AudioBuffer) : 0;
+
+    const auto* list = static_cast<const AudioBufferList*> (block.get());
+    const size_t numBuffers = std::min<size_t> (list->mNumberBuffers, buffersThatFit);
+    const AudioBuffer* buffers = list->mBuffers;
+
+    // Summed wide: a malformed answer may claim billions of channels.
+    std::uint64_t channels = 0;
+
+    for (size_t i = 0; i < numBuffers; ++i)
+        channels += buffers[i].mNumberChannels;
+
+    return static_cast<int> (std::min<std::uint64_t> (channels, std::numeric_limits<int>::max()));
+}
+
+std::vector<juce::String> GetOutputDeviceNames()
+{
+    std::vector<juce::String> names;
+
+    for (auto device : GetDeviceIds())
+    {
+        auto name = GetDeviceName (device);
+
+        if (name.isNotEmpty() && GetNumOutputChannels (device) != 0)
+            names.push_back (std::move (name));
+    }
+
+    return names;
+}
+
+AudioObjectID GetDefaultInputDevice()
+{
+    return GetDefaultDevice (kAudioHardwarePropertyDefaultInputDevice);
+}
+
+AudioObjectID GetDefaultOutputDevice()
+{
+    return GetDefaultDevice (kAudioHardwarePropertyDefaultOutputDevice);
+}
+
+void SetDefaultInputDevice (AudioObjectID device)
+{
+    SetDefaultDevice (kAudioHardwarePropertyDefaultInputDevice, device);
+}
+
+void SetDefaultOutputDevice (AudioObjectID device)
+{
+    SetDefaultDevice (kAudioHardwarePropertyDefaultOutputDevice, device);
+}
+
+AudioObjectID TranslateUidToDevice (const juce::String& uid)
+{
+    const auto address = GlobalAddress (kAudioHardwarePropertyDeviceForUID);
+    CFStringRef uidString = PlatformSeam::CreateCFString (uid);
+    AudioObjectID device = 0;
+
+    AudioValueTranslation translation {};
+    translation.mInputData = &uidString;
+    translation.mInputDataSize = sizeof (uidString);
+    translation.mOutputData = &device;
+    translation.mOutputDataSize = sizeof (device);
+
+    UInt32 size = sizeof (translation);
+    AudioObjectGetPropertyData (kAudioObjectSystemObject, &address, 0, nullptr, &size, &translation);
+
+    if (uidString != nullptr)
+        CFRelease (uidString);
+
+    return device;
+}
+
+std::vector<juce::String> GetSubDeviceUids (AudioObjectID aggregate)
+{
+    const auto address = GlobalAddress (kAudioAggregateDevicePropertyFullSubDeviceList);
+    UInt32 size = 0;
+
+    if (!GetPropertySize (aggregate, address, size) || size == 0)
+        return {};
+
+    CFArrayRef array = nullptr;
+    UInt32 dataSize = sizeof (array);
+
+    if (AudioObjectGetPropertyData (aggregate, &address, 0, nullptr, &dataSize, &array) != 0)
+    {
+        if (array != nullptr)
+            CFRelease (array);
+
+        return {};
+    }
+
+    std::vector<juce::String> uids;
+
+    if (array == nullptr)
+        return uids;
+
+    if (CFGetTypeID (array) == CFArrayGetTypeID())
+    {
+        const CFIndex count = CFArrayGetCount (array);
+
+        for (CFIndex i = 0; i < count; ++i)
+            uids.push_back (TextOf (CFArrayGetValueAtIndex (array, i)));
+    }
+
+    CFRelease (array);
+    return uids;
+}
+
+std::vector<juce::String> GetActiveSubDeviceUids (AudioObjectID aggregate)
+{
+    const auto address = GlobalAddress (kAudioAggregateDevicePropertyActiveSubDeviceList);
+    UInt32 size = 0;
+
+    if (!GetPropertySize (aggregate, address, size) || size == 0)
+        return {};
+
+    std::vector<AudioObjectID> ids (size / sizeof (AudioObjectID), 0);
+    UInt32 dataSize = static_cast<UInt32> (ids.size() * sizeof (AudioObjectID));
+
+    if (ids.empty() || AudioObjectGetPropertyData (aggregate, &address, 0, nullptr, &dataSize, ids.data()) != 0)
+        return {};
+
+    std::vector<juce::String> uids;
+    uids.reserve (ids.size());
+
+    for (auto id : ids)
+        uids.push_back (GetDeviceUid (id));
+
+    return uids;
+}
+
+} // namespace AudioSystemUtils

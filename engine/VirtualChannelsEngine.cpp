@@ -1,0 +1,260 @@
+#include "engine/VirtualChannelsEngine.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+#include "devices/HidDevices.h"
+#include "engine/EngineConstants.h"
+#include "platform/seam/PlatformSeam.h"
+
+namespace
+{
+
+/** A candidate for the mixer's USB audio device. */
+struct OutputDeviceInfo
+{
+    juce::String name;
+    juce::String uid;
+    int numOutputChannels = 0;
+};
+
+/** Releases a CoreFoundation object this code created, once it has been handed on. */
+class ScopedCFObject
+{
+public:
+    explicit ScopedCFObject (CFTypeRef adopted) : object (adopted) {}
+    ~ScopedCFObject() { reset(); }
+
+    ScopedCFObject (const ScopedCFObject&) = delete;
+    ScopedCFObject& operator= (const ScopedCFObject&) = delete;
+
+    CFTypeRef get() const { return object; }
+
+    void reset()
+    {
+        if (object != nullptr)
+            CFRelease (object);
+
+        object = nullptr;
+    }
+
+private:
+    CFTypeRef object;
+};
+
+CFTypeRef CreateSInt32 (std::int32_t value)
+{
+    return CFNumberCreate (kCFAllocatorDefault, kCFNumberSInt32Type, &value);
+}
+
+void AddString (CFMutableDictionaryRef dictionary, CFStringRef key, const juce::String& text)
+{
+    ScopedCFObject value (PlatformSeam::CreateCFString (text));
+
+    if (value.get() != nullptr)
+        CFDictionaryAddValue (dictionary, key, value.get());
+}
+
+void AddSInt32 (CFMutableDictionaryRef dictionary, CFStringRef key, std::int32_t number)
+{
+    ScopedCFObject value (CreateSInt32 (number));
+    CFDictionaryAddValue (dictionary, key, value.get());
+}
+
+CFMutableDictionaryRef CreateMutableDictionary()
+{
+    return CFDictionaryCreateMutable (kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
+                                      &kCFTypeDictionaryValueCallBacks);
+}
+
+/** The last UID that carries both parts of the master pattern, or "". */
+juce::String FindMasterUid (const std::vector<juce::String>& uids)
+{
+    juce::String master;
+
+    for (const auto& uid : uids)
+        if (uid.contains (kMasterDeviceUidPattern[0]) && uid.contains (kMasterDeviceUidPattern[1]))
+            master = uid;
+
+    return master;
+}
+
+/** The HAL's description of the aggregate; the caller releases it. */
+CFMutableDictionaryRef CreateDescription (const AggregateState& aggregate)
+{
+    auto* description = CreateMutableDictionary();
+    AddString (description, CFSTR (kAudioAggregateDeviceNameKey), aggregate.name);
+    AddString (description, CFSTR (kAudioAggregateDeviceUIDKey), kAggregateDeviceUid);
+
+    auto* subDevices = CFArrayCreateMutable (kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
+    ScopedCFObject subDevicesOwner (subDevices);
+
+    for (const auto& uid : aggregate.subDeviceUids)
+    {
+        auto* subDevice = CreateMutableDictionary();
+        ScopedCFObject subDeviceOwner (subDevice);
+        AddString (subDevice, CFSTR (kAudioSubDeviceUIDKey), uid);
+        AddSInt32 (subDevice, CFSTR (kAudioSubDeviceDriftCompensationKey), 1);
+        AddSInt32 (subDevice, CFSTR (kAudioSubDeviceDriftCompensationQualityKey), 64);
+        CFArrayAppendValue (subDevices, subDevice);
+    }
+
+    CFDictionaryAddValue (description, CFSTR (kAudioAggregateDeviceSubDeviceListKey), subDevices);
+    AddString (description, CFSTR (kAudioAggregateDeviceMasterSubDeviceKey), FindMasterUid (aggregate.subDeviceUids));
+    AddSInt32 (description, CFSTR (kAudioAggregateDeviceIsPrivateKey), 1);
+    return description;
+}
+
+bool IsListed (AudioObjectID device)
+{
+    const auto ids = AudioSystemUtils::GetDeviceIds();
+    return std::find (ids.begin(), ids.end(), device) != ids.end();
+}
+
+} // namespace
+
+VirtualChannelsEngine::VirtualChannelsEngine()
+    : deviceName (juce::String()),
+      firmwareVersion (juce::String()),
+      latency (AudioSystemUtils::Latency::Low),
+      processingEnabled (true)
+{
+    deviceStatus = std::make_unique<DeviceStatus>();
+
+    // Where JUCE has no "CoreAudio" device type of its own, the platform lends one.
+    PlatformSeam::PrepareAudioDeviceManager (deviceManager);
+
+    mixer = std::make_unique<Mixer> (&aggregate);
+    deviceStatus->bufferSize.Changed.connect (&Mixer::SetBufferSize, mixer.get());
+    mixer->SetBufferSize (deviceStatus->bufferSize.value);
+
+    audioCallback = std::make_unique<VirtualChanAudioCallback> (deviceStatus.get(), mixer.get(), &aggregate);
+}
+
+VirtualChannelsEngine::~VirtualChannelsEngine()
+{
+    deviceManager.removeAudioCallback (audioCallback.get());
+    deviceManager.closeAudioDevice();
+
+    // The mixer dies before the stream-status holder; its slot must not outlive it.
+    deviceStatus->bufferSize.Changed.disconnect_all();
+}
+
+OSStatus VirtualChannelsEngine::CreateAggregateDevice (const char* multitrackName, int hidDeviceId)
+{
+    const AudioObjectID previousId = aggregate.deviceId;
+    AggregateState built;
+    const juce::String multitrack (juce::CharPointer_UTF8 (multitrackName != nullptr ? multitrackName : ""));
+
+    // The virtual driver: as soon as one of its devices is there, all ten go in,
+    // two channels each, whichever of them really exist.
+    std::vector<juce::String> uids;
+
+    for (auto device : AudioSystemUtils::GetDeviceIds())
+        if (auto uid = AudioSystemUtils::GetDeviceUid (device); uid.isNotEmpty())
+            uids.push_back (std::move (uid));
+
+    const bool driverPresent = std::any_of (
+        uids.begin(), uids.end(), [] (const juce::String& uid) { return uid.contains (kVirtualDeviceUidPrefix); });
+
+    if (driverPresent)
+    {
+        // Virtual devices 6 to 10 first, then 1 to 5.
+        for (int i : { 5, 6, 7, 8, 9, 0, 1, 2, 3, 4 })
+            built.subDeviceUids.push_back (kVirtualDeviceUids[i]);
+
+        built.numInputChannels += 10;
+        built.numOutputChannels += 10;
+    }
+
+    // The mixer's USB audio device, last.
+    if (multitrack.isNotEmpty())
+    {
+        std::vector<OutputDeviceInfo> candidates;
+
+        for (auto device : AudioSystemUtils::GetDeviceIds())
+        {
+            OutputDeviceInfo info { AudioSystemUtils::GetDeviceName (device), AudioSystemUtils::GetDeviceUid (device),
+                                    AudioSystemUtils::GetNumOutputChannels (device) };
+
+            if (info.name.isNotEmpty() && info.numOutputChannels >= 2)
+                candidates.push_back (std::move (info));
+        }
+
+        const auto match = std::find_if (candidates.begin(), candidates.end(),
+                                         [&] (const OutputDeviceInfo& info) { return info.name == multitrack; });
+
+        if (match != candidates.end())
+        {
+            built.hardwareUid = match->uid;
+
+            auto& list = built.subDeviceUids;
+
+            if (std::find (list.begin(), list.end(), match->uid) == list.end())
+            {
+                list.push_back (match->uid);
+                built.numOutputChannels += match->numOutputChannels;
+            }
+        }
+    }
+
+    aggregate = built;
+    aggregate.name = kAggregateDeviceName;
+
+    if (aggregate.subDeviceUids.empty())
+        return kAudioHardwareNotRunningError;
+
+    ScopedCFObject description (CreateDescription (aggregate));
+
+    if (previousId != 0)
+    {
+        AudioHardwareDestroyAggregateDevice (previousId);
+        aggregate.deviceId = 0;
+    }
+
+    const OSStatus status =
+        AudioHardwareCreateAggregateDevice (static_cast<CFDictionaryRef> (description.get()), &aggregate.deviceId);
+
+    // The HAL lists a new aggregate a little later. Running out of time is not
+    // an error: the open below simply tries its luck. Polling without a pause
+    // keeps the wait as short as the HAL allows.
+    const double deadline = juce::Time::getMillisecondCounterHiRes() + kAggregateAppearTimeoutMs;
+
+    while (juce::Time::getMillisecondCounterHiRes() < deadline)
+        if (IsListed (aggregate.deviceId))
+            break;
+
+    description.reset();
+
+    if (status != 0)
+        return status;
+
+    aggregate.hidDeviceId = hidDeviceId;
+
+    // While "Bypass" is ticked the device opens without routing; re-enabling
+    // processing registers the callback.
+    if (processingEnabled.value)
+        deviceManager.addAudioCallback (audioCallback.get());
+
+    juce::AudioDeviceManager::AudioDeviceSetup setup;
+    setup.outputDeviceName = aggregate.name;
+    setup.inputDeviceName = aggregate.name;
+    setup.sampleRate = kAggregateSampleRate;
+    setup.bufferSize = static_cast<int> (latency.value);
+    setup.inputChannels.clear();
+    setup.outputChannels.clear();
+    setup.useDefaultInputChannels = true;
+    setup.useDefaultOutputChannels = true;
+
+    const auto error = deviceManager.initialise (aggregate.numInputChannels, aggregate.numOutputChannels, nullptr, true,
+                                                 juce::String(), &setup);
+
+    if (error.isEmpty())
+    {
+        AudioSystemUtils::SetDefaultInputDevice (AudioSystemUtils::TranslateUidToDevice (kVirtualDeviceUids[0]));
+        AudioSystemUtils::SetDefaultOutputDevice (AudioSystemUtils::TranslateUidToDevice (kVirtualDeviceUids[0]));
+    }
+
+    return 0;
+}
