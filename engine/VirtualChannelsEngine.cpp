@@ -126,19 +126,78 @@ VirtualChannelsEngine::VirtualChannelsEngine()
     PlatformSeam::PrepareAudioDeviceManager (deviceManager);
 
     mixer = std::make_unique<Mixer> (&aggregate);
-    deviceStatus->bufferSize.Changed.connect (&Mixer::SetBufferSize, mixer.get());
+    bufferSizeConnection = deviceStatus->bufferSize.Changed.connect (&Mixer::SetBufferSize, mixer.get());
     mixer->SetBufferSize (deviceStatus->bufferSize.value);
 
     audioCallback = std::make_unique<VirtualChanAudioCallback> (deviceStatus.get(), mixer.get(), &aggregate);
+
+    // The HID thread starts here even if the engine stays inert below.
+    hidDevices = std::make_unique<HidDevices>();
+
+    // Taken before this run changes anything, so that the destructor can put them back.
+    savedDefaultInputDevice = AudioSystemUtils::GetDefaultInputDevice();
+    savedDefaultOutputDevice = AudioSystemUtils::GetDefaultOutputDevice();
+
+    const auto deviceIds = AudioSystemUtils::GetDeviceIds();
+    RemoveStaleAggregates (deviceIds);
+
+    // The driver is looked for once: one installed later is noticed at the next start.
+    const bool driverPresent =
+        std::any_of (deviceIds.begin(), deviceIds.end(),
+                     [] (AudioObjectID device)
+                     { return AudioSystemUtils::GetDeviceUid (device).contains (kVirtualDeviceUidPrefix); });
+
+    if (!driverPresent)
+        return;
+
+    deviceDisconnectedConnection =
+        hidDevices->DeviceDisconnected.connect (&VirtualChannelsEngine::OnDeviceDisconnected, this);
+    deviceConnectedConnection = hidDevices->DeviceConnected.connect (&VirtualChannelsEngine::OnDeviceConnected, this);
+
+    // The first slot of processingEnabled: the routing has changed before the menu hears of it.
+    processingEnabledConnection = processingEnabled.Changed.connect (&VirtualChannelsEngine::OnProcessingEnabled, this);
+
+    // Only now, so that the first announcement reaches a complete engine.
+    hidDevices->startTimer (250);
 }
 
 VirtualChannelsEngine::~VirtualChannelsEngine()
 {
+    // Tasks still queued on the message thread must find the engine gone.
+    taskToken.reset();
+
+    // The audio thread stops entering the callback before the device goes.
     deviceManager.removeAudioCallback (audioCallback.get());
     deviceManager.closeAudioDevice();
 
-    // The mixer dies before the stream-status holder; its slot must not outlive it.
-    deviceStatus->bufferSize.Changed.disconnect_all();
+    // Always, even when nothing was changed or a saved value is 0.
+    AudioSystemUtils::SetDefaultInputDevice (savedDefaultInputDevice);
+    AudioSystemUtils::SetDefaultOutputDevice (savedDefaultOutputDevice);
+
+    if (aggregate.deviceId != 0)
+        AudioHardwareDestroyAggregateDevice (aggregate.deviceId);
+
+    // Before hidDevices goes, so that nothing it does while shutting down reaches the engine.
+    deviceDisconnectedConnection.disconnect();
+    deviceConnectedConnection.disconnect();
+
+    // The mixer and the device manager die before the signals that reach them.
+    bufferSizeConnection.disconnect();
+    processingEnabledConnection.disconnect();
+}
+
+void VirtualChannelsEngine::RemoveStaleAggregates (const std::vector<AudioObjectID>& deviceIds)
+{
+    // An earlier run that did not end cleanly leaves its aggregate behind. It
+    // counts only while it still offers outputs; then every device of that name goes.
+    const auto outputNames = AudioSystemUtils::GetOutputDeviceNames();
+
+    if (std::find (outputNames.begin(), outputNames.end(), kAggregateDeviceName) == outputNames.end())
+        return;
+
+    for (const auto device : deviceIds)
+        if (AudioSystemUtils::GetDeviceName (device) == kAggregateDeviceName)
+            AudioHardwareDestroyAggregateDevice (device);
 }
 
 OSStatus VirtualChannelsEngine::CreateAggregateDevice (const char* multitrackName, int hidDeviceId)

@@ -9,8 +9,7 @@ namespace PlatformSeam
 namespace
 {
 
-// Long enough for the tray host to have embedded the icon window; only a
-// later remap makes it read the hints again.
+// Long enough for the tray host to have embedded the icon window.
 constexpr int kTrayEmbedDelayMs = 200;
 constexpr int kTrayIconSize = 22;
 
@@ -49,6 +48,34 @@ void SetMinimumSize (::Window window)
     XCloseDisplay (display);
 }
 
+/** Fits the docked icon window once the tray host has embedded it, then
+    deletes itself; one still waiting when JUCE shuts down goes with it. */
+class TrayFitter : private juce::Timer, private juce::DeletedAtShutdown
+{
+public:
+    explicit TrayFitter (juce::SystemTrayIconComponent& statusItem) : item (&statusItem)
+    {
+        startTimer (kTrayEmbedDelayMs);
+    }
+
+private:
+    void timerCallback() override
+    {
+        stopTimer();
+        if (item != nullptr && item->getNativeHandle() != nullptr)
+        {
+            // The tray host rereads the hints only when the window is mapped anew.
+            item->setVisible (false);
+            SetMinimumSize (
+                static_cast<::Window> (reinterpret_cast<juce::pointer_sized_uint> (item->getNativeHandle())));
+            item->setVisible (true);
+        }
+        delete this;
+    }
+
+    juce::Component::SafePointer<juce::SystemTrayIconComponent> item;
+};
+
 } // namespace
 
 void SetStatusIcon (juce::SystemTrayIconComponent& statusItem, const juce::Image& templateImage)
@@ -58,18 +85,8 @@ void SetStatusIcon (juce::SystemTrayIconComponent& statusItem, const juce::Image
     // JUCE maps the icon window itself right after asking to be docked and
     // then rewrites its size hints without a minimum size, which some tray
     // hosts read as "one pixel wide".
-    juce::Component::SafePointer<juce::SystemTrayIconComponent> item (&statusItem);
-    juce::Timer::callAfterDelay (kTrayEmbedDelayMs,
-                                 [item]
-                                 {
-                                     if (item == nullptr || item->getNativeHandle() == nullptr)
-                                         return;
-
-                                     item->setVisible (false);
-                                     SetMinimumSize (static_cast<::Window> (
-                                         reinterpret_cast<juce::pointer_sized_uint> (item->getNativeHandle())));
-                                     item->setVisible (true);
-                                 });
+    if (statusItem.getNativeHandle() != nullptr)
+        new TrayFitter (statusItem);
 }
 
 } // namespace PlatformSeam
