@@ -8,20 +8,34 @@ namespace
 constexpr double kDefaultSampleRate = 48000.0;
 constexpr int kDefaultBufferSize = 512;
 
-std::vector<sim::detail::ChannelOwner> Channels (AudioObjectID device, bool inputs)
+/** Which (sub-)device channel each of the device's input or output channels
+    is: empty for no device, nullopt for a device that is no longer listed. */
+std::optional<std::vector<sim::detail::ChannelOwner>> Channels (AudioObjectID device, bool inputs)
 {
     if (device == kAudioObjectUnknown)
-        return {};
-    const auto layout = sim::detail::ChannelLayoutOf (device);
-    if (!layout.has_value())
-        return {};
-    return inputs ? layout->inputs : layout->outputs;
+        return std::vector<sim::detail::ChannelOwner> {};
+    auto listed = sim::detail::ListedAudioDevice (device);
+    if (!listed.has_value())
+        return std::nullopt;
+    return std::move (inputs ? listed->inputChannels : listed->outputChannels);
 }
 
-juce::StringArray ChannelNames (const char* prefix, std::size_t count)
+/** The channels' stores, for those of them that are enabled, packed together in channel order. */
+sim::detail::ChannelStores OpenStores (const std::vector<sim::detail::ChannelOwner>& channels,
+                                       const juce::BigInteger& enabled, bool capture)
 {
+    sim::detail::ChannelStores stores;
+    for (std::size_t channel = 0; channel < channels.size(); ++channel)
+        if (enabled[(int) channel])
+            stores.push_back (sim::detail::OpenChannelStore (channels[channel], capture));
+    return stores;
+}
+
+juce::StringArray ChannelNames (const char* prefix, AudioObjectID device, bool inputs)
+{
+    const auto channels = Channels (device, inputs);
     juce::StringArray names;
-    for (std::size_t channel = 1; channel <= count; ++channel)
+    for (std::size_t channel = 1; channels.has_value() && channel <= channels->size(); ++channel)
         names.add (juce::String (prefix) + " " + juce::String ((int) channel));
     return names;
 }
@@ -52,12 +66,12 @@ HalAudioIODevice::~HalAudioIODevice()
 
 juce::StringArray HalAudioIODevice::getOutputChannelNames()
 {
-    return ChannelNames ("Output", Channels (outputDevice, false).size());
+    return ChannelNames ("Output", outputDevice, false);
 }
 
 juce::StringArray HalAudioIODevice::getInputChannelNames()
 {
-    return ChannelNames ("Input", Channels (inputDevice, true).size());
+    return ChannelNames ("Input", inputDevice, true);
 }
 
 juce::Array<double> HalAudioIODevice::getAvailableSampleRates()
@@ -89,32 +103,20 @@ juce::String HalAudioIODevice::open (const juce::BigInteger& inputChannels, cons
 
     const auto inputLayout = Channels (inputDevice, true);
     const auto outputLayout = Channels (outputDevice, false);
-    const bool inputGone = inputDevice != kAudioObjectUnknown && !sim::detail::ListedAudioDevice (inputDevice);
-    const bool outputGone = outputDevice != kAudioObjectUnknown && !sim::detail::ListedAudioDevice (outputDevice);
-    if (inputGone || outputGone)
+    if (!inputLayout.has_value() || !outputLayout.has_value())
     {
         lastError = "The audio device is no longer present";
         return lastError;
     }
 
-    activeInputs = Clip (inputChannels, inputLayout.size());
-    activeOutputs = Clip (outputChannels, outputLayout.size());
+    activeInputs = Clip (inputChannels, inputLayout->size());
+    activeOutputs = Clip (outputChannels, outputLayout->size());
     currentSampleRate = sampleRate > 0.0 ? sampleRate : kDefaultSampleRate;
     currentBufferSize = bufferSizeSamples > 0 ? bufferSizeSamples : kDefaultBufferSize;
 
-    // The callback sees only the enabled channels, packed together in channel order.
-    std::vector<std::shared_ptr<sim::detail::ChannelStore>> inputStores;
-    std::vector<std::shared_ptr<sim::detail::ChannelStore>> outputStores;
-    for (std::size_t channel = 0; channel < inputLayout.size(); ++channel)
-        if (activeInputs[(int) channel])
-            inputStores.push_back (sim::detail::OpenChannelStore (inputLayout[channel], false));
-    for (std::size_t channel = 0; channel < outputLayout.size(); ++channel)
-        if (activeOutputs[(int) channel])
-            outputStores.push_back (sim::detail::OpenChannelStore (outputLayout[channel], true));
-
-    stream = std::make_shared<HalAudioStream> (std::move (inputStores), std::move (outputStores), currentBufferSize,
+    stream = std::make_shared<HalAudioStream> (OpenStores (*inputLayout, activeInputs, false),
+                                               OpenStores (*outputLayout, activeOutputs, true), currentBufferSize,
                                                currentSampleRate);
-    opened = true;
     sim::detail::Log ("AudioDeviceOpen " + getName().toStdString());
     return {};
 }
@@ -122,9 +124,8 @@ juce::String HalAudioIODevice::open (const juce::BigInteger& inputChannels, cons
 void HalAudioIODevice::close()
 {
     stop();
-    if (!opened)
+    if (stream == nullptr)
         return;
-    opened = false;
     stream.reset();
     activeInputs.clear();
     activeOutputs.clear();
@@ -133,12 +134,12 @@ void HalAudioIODevice::close()
 
 bool HalAudioIODevice::isOpen()
 {
-    return opened;
+    return stream != nullptr;
 }
 
 void HalAudioIODevice::start (juce::AudioIODeviceCallback* callback)
 {
-    if (!opened || playing || callback == nullptr)
+    if (stream == nullptr || playing || callback == nullptr)
         return;
     callback->audioDeviceAboutToStart (this);
     stream->Start (callback);

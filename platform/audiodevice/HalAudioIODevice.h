@@ -51,14 +51,13 @@ private:
     const AudioObjectID inputDevice;
     const AudioObjectID outputDevice;
 
-    bool opened = false;
     bool playing = false;
     juce::String lastError;
     double currentSampleRate = 0.0;
     int currentBufferSize = 0;
     juce::BigInteger activeInputs;
     juce::BigInteger activeOutputs;
-    std::shared_ptr<HalAudioStream> stream;
+    std::shared_ptr<HalAudioStream> stream; // set while the device is open
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HalAudioIODevice)
 };

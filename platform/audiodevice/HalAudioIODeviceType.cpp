@@ -1,6 +1,7 @@
 #include "platform/audiodevice/HalAudioIODeviceType.h"
 
 #include "platform/audiodevice/HalAudioIODevice.h"
+#include "platform/seam/PlatformSeam.h"
 
 namespace
 {
@@ -35,14 +36,7 @@ juce::String DeviceName (AudioObjectID device)
     UInt32 size = sizeof (name);
     if (AudioObjectGetPropertyData (device, &address, 0, nullptr, &size, &name) != 0 || name == nullptr)
         return {};
-    juce::String text;
-    const auto capacity = CFStringGetMaximumSizeForEncoding (CFStringGetLength (name), kCFStringEncodingUTF8);
-    if (capacity != kCFNotFound)
-    {
-        juce::HeapBlock<char> buffer ((size_t) capacity + 1, true);
-        if (CFStringGetCString (name, buffer.get(), capacity + 1, kCFStringEncodingUTF8))
-            text = juce::String::fromUTF8 (buffer.get());
-    }
+    const auto text = PlatformSeam::StringFromCF (name);
     CFRelease (name);
     return text;
 }
@@ -104,7 +98,6 @@ std::vector<HalAudioIODeviceType::Entry> HalAudioIODeviceType::Refresh() const
         list.push_back (entry);
     }
 
-    const juce::ScopedLock scope (lock);
     if (list != lastList)
     {
         lastList = list;
@@ -124,24 +117,14 @@ juce::StringArray HalAudioIODeviceType::getDeviceNames (bool wantInputNames) con
 {
     juce::StringArray names;
     for (const auto& entry : Refresh())
-        if ((wantInputNames ? entry.numInputs : entry.numOutputs) > 0)
+        if (entry.Has (wantInputNames))
             names.add (entry.name);
     return names;
 }
 
 int HalAudioIODeviceType::getDefaultDeviceIndex (bool forInput) const
 {
-    const auto defaultDevice = DefaultDevice (forInput);
-    int index = 0;
-    for (const auto& entry : Refresh())
-    {
-        if ((forInput ? entry.numInputs : entry.numOutputs) <= 0)
-            continue;
-        if (entry.id == defaultDevice)
-            return index;
-        ++index;
-    }
-    return 0;
+    return std::max (0, IndexOf (DefaultDevice (forInput), forInput));
 }
 
 int HalAudioIODeviceType::getIndexOfDevice (juce::AudioIODevice* device, bool asInput) const
@@ -149,13 +132,17 @@ int HalAudioIODeviceType::getIndexOfDevice (juce::AudioIODevice* device, bool as
     auto* halDevice = dynamic_cast<HalAudioIODevice*> (device);
     if (halDevice == nullptr)
         return -1;
-    const auto wanted = asInput ? halDevice->GetInputDeviceId() : halDevice->GetOutputDeviceId();
+    return IndexOf (asInput ? halDevice->GetInputDeviceId() : halDevice->GetOutputDeviceId(), asInput);
+}
+
+int HalAudioIODeviceType::IndexOf (AudioObjectID device, bool input) const
+{
     int index = 0;
     for (const auto& entry : Refresh())
     {
-        if ((asInput ? entry.numInputs : entry.numOutputs) <= 0)
+        if (!entry.Has (input))
             continue;
-        if (entry.id == wanted)
+        if (entry.id == device)
             return index;
         ++index;
     }
@@ -174,7 +161,7 @@ juce::AudioIODevice* HalAudioIODeviceType::createDevice (const juce::String& out
     const auto find = [&list] (const juce::String& name, bool input) -> AudioObjectID
     {
         for (const auto& entry : list)
-            if (entry.name == name && (input ? entry.numInputs : entry.numOutputs) > 0)
+            if (entry.name == name && entry.Has (input))
                 return entry.id;
         return kAudioObjectUnknown;
     };

@@ -38,6 +38,8 @@ private:
         int numInputs = 0;
         int numOutputs = 0;
 
+        bool Has (bool inputs) const { return (inputs ? numInputs : numOutputs) > 0; }
+
         bool operator== (const Entry& other) const
         {
             return id == other.id && name == other.name && numInputs == other.numInputs &&
@@ -48,10 +50,12 @@ private:
     /** Reads the HAL's device list and, when it differs from the last one, schedules the listeners' call. */
     std::vector<Entry> Refresh() const;
 
+    /** The device's index among the listed devices with inputs (or outputs), or -1. */
+    int IndexOf (AudioObjectID device, bool input) const;
+
     void timerCallback() override;
     void handleAsyncUpdate() override;
 
-    mutable juce::CriticalSection lock;
     mutable std::vector<Entry> lastList;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HalAudioIODeviceType)

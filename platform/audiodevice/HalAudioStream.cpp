@@ -3,36 +3,15 @@
 #include <algorithm>
 #include <chrono>
 
-namespace
-{
-
-std::vector<sim::detail::ChannelStore*>
-RawPointers (const std::vector<std::shared_ptr<sim::detail::ChannelStore>>& stores)
-{
-    std::vector<sim::detail::ChannelStore*> pointers;
-    for (const auto& store : stores)
-        pointers.push_back (store.get());
-    return pointers;
-}
-
-} // namespace
-
-HalAudioStream::HalAudioStream (std::vector<std::shared_ptr<sim::detail::ChannelStore>> inputs,
-                                std::vector<std::shared_ptr<sim::detail::ChannelStore>> outputs, int blockSize,
+HalAudioStream::HalAudioStream (sim::detail::ChannelStores inputs, sim::detail::ChannelStores outputs, int blockSize,
                                 double rate)
     : bufferSize (blockSize),
       sampleRate (rate),
       inputStores (std::move (inputs)),
       outputStores (std::move (outputs)),
-      inputStorePointers (RawPointers (inputStores)),
-      outputStorePointers (RawPointers (outputStores)),
       inputBuffer ((int) inputStores.size(), blockSize),
       outputBuffer ((int) outputStores.size(), blockSize)
 {
-    for (int channel = 0; channel < inputBuffer.getNumChannels(); ++channel)
-        inputPointers.push_back (inputBuffer.getWritePointer (channel));
-    for (int channel = 0; channel < outputBuffer.getNumChannels(); ++channel)
-        outputPointers.push_back (outputBuffer.getWritePointer (channel));
 }
 
 HalAudioStream::~HalAudioStream()
@@ -95,18 +74,18 @@ void HalAudioStream::RunBlockLocked()
     if (callback == nullptr)
         return;
 
-    const auto numInputs = (int) inputPointers.size();
-    const auto numOutputs = (int) outputPointers.size();
+    auto* const* inputs = inputBuffer.getArrayOfWritePointers();
+    auto* const* outputs = outputBuffer.getArrayOfWritePointers();
 
-    sim::detail::ReadInputBlock (inputStorePointers.data(), inputPointers.data(), numInputs, bufferSize);
+    sim::detail::ReadInputBlock (inputStores, inputs, bufferSize);
     const auto prefill = sim::detail::OutputPrefill();
-    for (auto* channel : outputPointers)
-        std::fill (channel, channel + bufferSize, prefill);
+    for (int channel = 0; channel < outputBuffer.getNumChannels(); ++channel)
+        std::fill (outputs[channel], outputs[channel] + bufferSize, prefill);
 
-    callback->audioDeviceIOCallbackWithContext (inputPointers.data(), numInputs, outputPointers.data(), numOutputs,
-                                                bufferSize, {});
+    callback->audioDeviceIOCallbackWithContext (inputs, inputBuffer.getNumChannels(), outputs,
+                                                outputBuffer.getNumChannels(), bufferSize, {});
 
-    sim::detail::WriteOutputBlock (outputStorePointers.data(), outputPointers.data(), numOutputs, bufferSize);
+    sim::detail::WriteOutputBlock (outputStores, outputs, bufferSize);
     sim::detail::CountAudioBlock();
 }
 

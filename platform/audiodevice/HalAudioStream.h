@@ -9,7 +9,6 @@
 #include <memory>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 /** The running half of an opened HalAudioIODevice: its block buffers, the
     channel stores they are filled from and captured into, and, on the
@@ -23,8 +22,8 @@
 class HalAudioStream : public sim::detail::ManualBlockSource, public std::enable_shared_from_this<HalAudioStream>
 {
 public:
-    HalAudioStream (std::vector<std::shared_ptr<sim::detail::ChannelStore>> inputs,
-                    std::vector<std::shared_ptr<sim::detail::ChannelStore>> outputs, int bufferSize, double sampleRate);
+    HalAudioStream (sim::detail::ChannelStores inputs, sim::detail::ChannelStores outputs, int bufferSize,
+                    double sampleRate);
     ~HalAudioStream() override;
 
     /** Begins delivering blocks to the callback, on the clock the machine has now. */
@@ -42,14 +41,10 @@ private:
     const int bufferSize;
     const double sampleRate;
 
-    std::vector<std::shared_ptr<sim::detail::ChannelStore>> inputStores;
-    std::vector<std::shared_ptr<sim::detail::ChannelStore>> outputStores;
-    std::vector<sim::detail::ChannelStore*> inputStorePointers;
-    std::vector<sim::detail::ChannelStore*> outputStorePointers;
+    const sim::detail::ChannelStores inputStores;
+    const sim::detail::ChannelStores outputStores;
     juce::AudioBuffer<float> inputBuffer;
     juce::AudioBuffer<float> outputBuffer;
-    std::vector<float*> inputPointers;
-    std::vector<float*> outputPointers;
 
     std::mutex blockMutex; // held while a block runs, so Stop waits for it
     juce::AudioIODeviceCallback* callback = nullptr;

@@ -7,7 +7,6 @@
 #include <CoreAudio/CoreAudio.h>
 
 #include "platform/sim/AudioInternals.h"
-#include "platform/sim/MachineInternals.h"
 
 #include <cstddef>
 #include <cstring>
@@ -144,14 +143,9 @@ CFStringRef CreateString (const std::string& text)
 
 std::string TextOf (CFStringRef string)
 {
-    const auto length = CFStringGetLength (string);
-    const auto capacity = CFStringGetMaximumSizeForEncoding (length, kCFStringEncodingUTF8);
-    if (capacity == kCFNotFound)
-        return {};
-    std::vector<char> buffer ((std::size_t) capacity + 1);
-    if (!CFStringGetCString (string, buffer.data(), (CFIndex) buffer.size(), kCFStringEncodingUTF8))
-        return {};
-    return buffer.data();
+    // The stand-in holds its strings as UTF-8, so the text is at hand without a copy.
+    const char* text = CFStringGetCStringPtr (string, kCFStringEncodingUTF8);
+    return text != nullptr ? text : "";
 }
 
 OSStatus Translate (void* outData)
@@ -168,7 +162,7 @@ OSStatus Translate (void* outData)
     if (uid == nullptr || CFGetTypeID (uid) != CFStringGetTypeID())
         return kAudioHardwareIllegalOperationError;
 
-    const AudioObjectID device = sim::detail::ListedAudioDeviceWithUid (TextOf (uid));
+    const AudioObjectID device = sim::FindAudioDevice (TextOf (uid));
     std::memcpy (translation.mOutputData, &device, sizeof (device));
     return kAudioHardwareNoError;
 }
@@ -248,10 +242,7 @@ OSStatus WriteValue (const PropertyValue& value, UInt32* ioDataSize, void* outDa
 
 CFTypeRef ValueFor (CFDictionaryRef dictionary, const char* key)
 {
-    const auto keyString = CreateString (key);
-    const auto value = static_cast<CFTypeRef> (CFDictionaryGetValue (dictionary, keyString));
-    CFRelease (keyString);
-    return value;
+    return CFDictionaryGetValue (dictionary, CFStringMakeConstantString (key));
 }
 
 std::optional<std::string> StringFor (CFDictionaryRef dictionary, const char* key)
@@ -308,7 +299,6 @@ extern "C"
                                              UInt32 inQualifierDataSize, const void* inQualifierData,
                                              UInt32* outDataSize)
     {
-        sim::detail::EnsureBooted();
         if (BadCall (inAddress, inQualifierDataSize, inQualifierData) || outDataSize == nullptr)
             return kAudioHardwareIllegalOperationError;
 
@@ -331,7 +321,6 @@ extern "C"
                                          UInt32 inQualifierDataSize, const void* inQualifierData, UInt32* ioDataSize,
                                          void* outData)
     {
-        sim::detail::EnsureBooted();
         if (BadCall (inAddress, inQualifierDataSize, inQualifierData) || ioDataSize == nullptr ||
             (outData == nullptr && *ioDataSize != 0))
             return kAudioHardwareIllegalOperationError;
@@ -359,7 +348,6 @@ extern "C"
                                          UInt32 inQualifierDataSize, const void* inQualifierData, UInt32 inDataSize,
                                          const void* inData)
     {
-        sim::detail::EnsureBooted();
         if (BadCall (inAddress, inQualifierDataSize, inQualifierData))
             return kAudioHardwareIllegalOperationError;
 
@@ -381,7 +369,6 @@ extern "C"
 
     OSStatus AudioHardwareCreateAggregateDevice (CFDictionaryRef inDescription, AudioObjectID* outDeviceID)
     {
-        sim::detail::EnsureBooted();
         if (inDescription == nullptr || outDeviceID == nullptr ||
             CFGetTypeID (inDescription) != CFDictionaryGetTypeID())
             return kAudioHardwareIllegalOperationError;
@@ -390,7 +377,6 @@ extern "C"
 
     OSStatus AudioHardwareDestroyAggregateDevice (AudioObjectID inDeviceID)
     {
-        sim::detail::EnsureBooted();
         return sim::detail::DestroyAggregate (inDeviceID);
     }
 

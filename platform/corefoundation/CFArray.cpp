@@ -1,30 +1,16 @@
 #include "platform/corefoundation/CFObject.h"
+#include "platform/corefoundation/ValueCallBacks.h"
 
 #include <cstddef>
 #include <vector>
 
-namespace
-{
-
-const void* RetainValue (CFAllocatorRef, const void* value)
-{
-    return CFRetain (value);
-}
-
-void ReleaseValue (CFAllocatorRef, const void* value)
-{
-    CFRelease (value);
-}
-
-} // namespace
-
-extern "C" const CFArrayCallBacks kCFTypeArrayCallBacks = { 0, RetainValue, ReleaseValue, CFCopyDescription, CFEqual };
+extern "C" const CFArrayCallBacks kCFTypeArrayCallBacks = { 0, cf::RetainCFType, cf::ReleaseCFType, nullptr, CFEqual };
 
 struct __CFArray final : cf::Object
 {
     __CFArray (const CFArrayCallBacks* callBacks_, bool isMutable_)
-        : Object (cf::kArrayTypeId, cf::Counted::Yes),
-          callBacks (callBacks_ ? *callBacks_ : CFArrayCallBacks {}),
+        : Object (cf::kArrayTypeId),
+          callBacks (cf::ValueCallBacks::From (callBacks_)),
           isMutable (isMutable_)
     {
     }
@@ -32,15 +18,7 @@ struct __CFArray final : cf::Object
     ~__CFArray() override
     {
         for (const void* value : values)
-            Drop (value);
-    }
-
-    void Append (const void* value) { values.push_back (callBacks.retain ? callBacks.retain (nullptr, value) : value); }
-
-    void Drop (const void* value) const
-    {
-        if (callBacks.release)
-            callBacks.release (nullptr, value);
+            callBacks.Drop (value);
     }
 
     bool Equals (const Object& other) const override
@@ -49,14 +27,14 @@ struct __CFArray final : cf::Object
         if (values.size() != that.values.size())
             return false;
         for (size_t i = 0; i < values.size(); ++i)
-            if (!(callBacks.equal ? callBacks.equal (values[i], that.values[i]) : values[i] == that.values[i]))
+            if (!callBacks.Same (values[i], that.values[i]))
                 return false;
         return true;
     }
 
     CFHashCode Hash() const override { return values.size(); }
 
-    const CFArrayCallBacks callBacks;
+    const cf::ValueCallBacks callBacks;
     const bool isMutable;
     std::vector<const void*> values;
 };
@@ -77,6 +55,13 @@ __CFArray& MutableArrayOf (CFTypeRef array, const char* function)
     return a;
 }
 
+size_t CheckedIndex (const __CFArray& array, CFIndex index, const char* function)
+{
+    if (index < 0 || static_cast<size_t> (index) >= array.values.size())
+        cf::Fail (function, "index out of range");
+    return static_cast<size_t> (index);
+}
+
 } // namespace
 
 extern "C"
@@ -92,7 +77,7 @@ extern "C"
             cf::Fail ("CFArrayCreate", "bad values");
         auto* array = new __CFArray (callBacks, false);
         for (CFIndex i = 0; i < numValues; ++i)
-            array->Append (values[i]);
+            array->values.push_back (array->callBacks.Take (values[i]));
         return array;
     }
 
@@ -109,24 +94,23 @@ extern "C"
     const void* CFArrayGetValueAtIndex (CFArrayRef array, CFIndex index)
     {
         const __CFArray& a = ArrayOf (array, "CFArrayGetValueAtIndex");
-        if (index < 0 || static_cast<size_t> (index) >= a.values.size())
-            cf::Fail ("CFArrayGetValueAtIndex", "index out of range");
-        return a.values[static_cast<size_t> (index)];
+        return a.values[CheckedIndex (a, index, "CFArrayGetValueAtIndex")];
     }
 
     void CFArrayAppendValue (CFMutableArrayRef array, const void* value)
     {
-        MutableArrayOf (array, "CFArrayAppendValue").Append (value);
+        __CFArray& a = MutableArrayOf (array, "CFArrayAppendValue");
+        a.values.push_back (a.callBacks.Take (value));
     }
 
     void CFArrayRemoveValueAtIndex (CFMutableArrayRef array, CFIndex index)
     {
         __CFArray& a = MutableArrayOf (array, "CFArrayRemoveValueAtIndex");
-        if (index < 0 || static_cast<size_t> (index) >= a.values.size())
-            cf::Fail ("CFArrayRemoveValueAtIndex", "index out of range");
-        const void* removed = a.values[static_cast<size_t> (index)];
-        a.values.erase (a.values.begin() + index);
-        a.Drop (removed);
+        const auto at =
+            a.values.begin() + static_cast<std::ptrdiff_t> (CheckedIndex (a, index, "CFArrayRemoveValueAtIndex"));
+        const void* removed = *at;
+        a.values.erase (at);
+        a.callBacks.Drop (removed);
     }
 
 } // extern "C"

@@ -1,98 +1,64 @@
 #include "platform/corefoundation/CFObject.h"
+#include "platform/corefoundation/ValueCallBacks.h"
 
 #include <cstddef>
 #include <utility>
 #include <vector>
 
-namespace
-{
-
-const void* RetainValue (CFAllocatorRef, const void* value)
-{
-    return CFRetain (value);
-}
-
-void ReleaseValue (CFAllocatorRef, const void* value)
-{
-    CFRelease (value);
-}
-
-} // namespace
-
 extern "C" const CFDictionaryKeyCallBacks kCFTypeDictionaryKeyCallBacks = {
-    0, RetainValue, ReleaseValue, CFCopyDescription, CFEqual, CFHash
+    0, cf::RetainCFType, cf::ReleaseCFType, nullptr, CFEqual, CFHash
 };
-extern "C" const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = { 0, RetainValue, ReleaseValue,
-                                                                                CFCopyDescription, CFEqual };
+extern "C" const CFDictionaryValueCallBacks kCFTypeDictionaryValueCallBacks = { 0, cf::RetainCFType, cf::ReleaseCFType,
+                                                                                nullptr, CFEqual };
 
 /** Entries stay in the order they were added; the dictionaries here hold a handful of keys. */
 struct __CFDictionary final : cf::Object
 {
+    using Entry = std::pair<const void*, const void*>;
+
     __CFDictionary (const CFDictionaryKeyCallBacks* keyCallBacks_, const CFDictionaryValueCallBacks* valueCallBacks_)
-        : Object (cf::kDictionaryTypeId, cf::Counted::Yes),
-          keyCallBacks (keyCallBacks_ ? *keyCallBacks_ : CFDictionaryKeyCallBacks {}),
-          valueCallBacks (valueCallBacks_ ? *valueCallBacks_ : CFDictionaryValueCallBacks {})
+        : Object (cf::kDictionaryTypeId),
+          keyCallBacks (cf::ValueCallBacks::From (keyCallBacks_)),
+          valueCallBacks (cf::ValueCallBacks::From (valueCallBacks_))
     {
     }
 
     ~__CFDictionary() override
     {
         for (auto& entry : entries)
-        {
-            DropKey (entry.first);
-            DropValue (entry.second);
-        }
+            Drop (entry);
     }
 
-    bool SameKey (const void* a, const void* b) const
-    {
-        return a == b || (keyCallBacks.equal != nullptr && keyCallBacks.equal (a, b));
-    }
-
-    bool SameValue (const void* a, const void* b) const
-    {
-        return a == b || (valueCallBacks.equal != nullptr && valueCallBacks.equal (a, b));
-    }
-
-    std::pair<const void*, const void*>* Find (const void* key)
+    Entry* Find (const void* key)
     {
         for (auto& entry : entries)
-            if (SameKey (entry.first, key))
+            if (keyCallBacks.Same (entry.first, key))
                 return &entry;
         return nullptr;
     }
 
-    const void* TakeKey (const void* key) const
+    const Entry* Find (const void* key) const { return const_cast<__CFDictionary*> (this)->Find (key); }
+
+    void Add (const void* key, const void* value)
     {
-        return keyCallBacks.retain ? keyCallBacks.retain (nullptr, key) : key;
+        entries.emplace_back (keyCallBacks.Take (key), valueCallBacks.Take (value));
     }
 
-    const void* TakeValue (const void* value) const
+    void Drop (const Entry& entry) const
     {
-        return valueCallBacks.retain ? valueCallBacks.retain (nullptr, value) : value;
-    }
-
-    void DropKey (const void* key) const
-    {
-        if (keyCallBacks.release)
-            keyCallBacks.release (nullptr, key);
-    }
-
-    void DropValue (const void* value) const
-    {
-        if (valueCallBacks.release)
-            valueCallBacks.release (nullptr, value);
+        keyCallBacks.Drop (entry.first);
+        valueCallBacks.Drop (entry.second);
     }
 
     bool Equals (const Object& other) const override
     {
-        auto& that = const_cast<__CFDictionary&> (static_cast<const __CFDictionary&> (other));
+        const auto& that = static_cast<const __CFDictionary&> (other);
         if (entries.size() != that.entries.size())
             return false;
         for (auto& entry : entries)
         {
-            auto* match = that.Find (entry.first);
-            if (match == nullptr || !SameValue (entry.second, match->second))
+            const auto* match = that.Find (entry.first);
+            if (match == nullptr || !valueCallBacks.Same (entry.second, match->second))
                 return false;
         }
         return true;
@@ -100,9 +66,9 @@ struct __CFDictionary final : cf::Object
 
     CFHashCode Hash() const override { return entries.size(); }
 
-    const CFDictionaryKeyCallBacks keyCallBacks;
-    const CFDictionaryValueCallBacks valueCallBacks;
-    std::vector<std::pair<const void*, const void*>> entries;
+    const cf::ValueCallBacks keyCallBacks;
+    const cf::ValueCallBacks valueCallBacks;
+    std::vector<Entry> entries;
 };
 
 namespace
@@ -136,7 +102,7 @@ extern "C"
 
     const void* CFDictionaryGetValue (CFDictionaryRef dictionary, const void* key)
     {
-        auto* entry = DictionaryOf (dictionary, "CFDictionaryGetValue").Find (key);
+        const auto* entry = DictionaryOf (dictionary, "CFDictionaryGetValue").Find (key);
         return entry ? entry->second : nullptr;
     }
 
@@ -156,21 +122,22 @@ extern "C"
     {
         auto& d = DictionaryOf (dictionary, "CFDictionaryAddValue");
         if (d.Find (key) == nullptr)
-            d.entries.emplace_back (d.TakeKey (key), d.TakeValue (value));
+            d.Add (key, value);
     }
 
     void CFDictionarySetValue (CFMutableDictionaryRef dictionary, const void* key, const void* value)
     {
         auto& d = DictionaryOf (dictionary, "CFDictionarySetValue");
-        if (auto* entry = d.Find (key))
+        auto* entry = d.Find (key);
+        if (entry == nullptr)
         {
-            // Take the new value before dropping the old: they may be the same object.
-            const void* old = entry->second;
-            entry->second = d.TakeValue (value);
-            d.DropValue (old);
+            d.Add (key, value);
             return;
         }
-        d.entries.emplace_back (d.TakeKey (key), d.TakeValue (value));
+        // Take the new value before dropping the old: they may be the same object.
+        const void* old = entry->second;
+        entry->second = d.valueCallBacks.Take (value);
+        d.valueCallBacks.Drop (old);
     }
 
     void CFDictionaryRemoveValue (CFMutableDictionaryRef dictionary, const void* key)
@@ -181,8 +148,7 @@ extern "C"
             return;
         const auto removed = *entry;
         d.entries.erase (d.entries.begin() + (entry - d.entries.data()));
-        d.DropKey (removed.first);
-        d.DropValue (removed.second);
+        d.Drop (removed);
     }
 
 } // extern "C"

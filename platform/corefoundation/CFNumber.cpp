@@ -93,7 +93,7 @@ bool SameValue (double real, std::int64_t integer)
 struct __CFNumber final : cf::Object
 {
     __CFNumber (CFNumberType type_, std::int64_t integer_, double real_)
-        : Object (cf::kNumberTypeId, cf::Counted::Yes),
+        : Object (cf::kNumberTypeId),
           type (type_),
           integer (integer_),
           real (real_)
@@ -127,6 +127,17 @@ struct __CFNumber final : cf::Object
     const std::int64_t integer;
     const double real;
 };
+
+namespace
+{
+
+template <typename T>
+bool WriteIntegerAs (void* to, const __CFNumber& number)
+{
+    return number.IsReal() ? WriteIntegerFromReal<T> (to, number.real) : WriteInteger<T> (to, number.integer);
+}
+
+} // namespace
 
 extern "C"
 {
@@ -173,43 +184,27 @@ extern "C"
         if (wanted == kCFNumberFloat32Type || wanted == kCFNumberFloat64Type)
         {
             const double value = n.IsReal() ? n.real : static_cast<double> (n.integer);
+            const bool exact = n.IsReal() || SameValue (value, n.integer);
             if (wanted == kCFNumberFloat64Type)
             {
                 Write (valuePtr, value);
-                return n.IsReal() || SameValue (value, n.integer);
+                return exact;
             }
             const auto narrowed = static_cast<float> (value);
             Write (valuePtr, narrowed);
-            return static_cast<double> (narrowed) == value || std::isnan (value);
-        }
-
-        if (n.IsReal())
-        {
-            switch (wanted)
-            {
-                case kCFNumberSInt8Type:
-                    return WriteIntegerFromReal<std::int8_t> (valuePtr, n.real);
-                case kCFNumberSInt16Type:
-                    return WriteIntegerFromReal<std::int16_t> (valuePtr, n.real);
-                case kCFNumberSInt32Type:
-                    return WriteIntegerFromReal<std::int32_t> (valuePtr, n.real);
-                case kCFNumberSInt64Type:
-                    return WriteIntegerFromReal<std::int64_t> (valuePtr, n.real);
-                default:
-                    return false;
-            }
+            return exact && (static_cast<double> (narrowed) == value || std::isnan (value));
         }
 
         switch (wanted)
         {
             case kCFNumberSInt8Type:
-                return WriteInteger<std::int8_t> (valuePtr, n.integer);
+                return WriteIntegerAs<std::int8_t> (valuePtr, n);
             case kCFNumberSInt16Type:
-                return WriteInteger<std::int16_t> (valuePtr, n.integer);
+                return WriteIntegerAs<std::int16_t> (valuePtr, n);
             case kCFNumberSInt32Type:
-                return WriteInteger<std::int32_t> (valuePtr, n.integer);
+                return WriteIntegerAs<std::int32_t> (valuePtr, n);
             case kCFNumberSInt64Type:
-                return WriteInteger<std::int64_t> (valuePtr, n.integer);
+                return WriteIntegerAs<std::int64_t> (valuePtr, n);
             default:
                 return false;
         }

@@ -13,15 +13,15 @@ namespace
 std::atomic<long> liveObjects { 0 };
 } // namespace
 
-Object::Object (CFTypeID typeId_, Counted counted_) : typeId (typeId_), counted (counted_)
+Object::Object (CFTypeID typeId_, Lifetime lifetime_) : typeId (typeId_), lifetime (lifetime_)
 {
-    if (counted == Counted::Yes)
+    if (lifetime == Lifetime::Counted)
         liveObjects.fetch_add (1, std::memory_order_relaxed);
 }
 
 Object::~Object()
 {
-    if (counted == Counted::Yes)
+    if (lifetime == Lifetime::Counted)
         liveObjects.fetch_sub (1, std::memory_order_relaxed);
 }
 
@@ -32,13 +32,13 @@ CFHashCode Object::Hash() const
 
 void Object::Retain()
 {
-    if (!immortal)
+    if (lifetime != Lifetime::Immortal)
         references.fetch_add (1, std::memory_order_relaxed);
 }
 
 bool Object::Release()
 {
-    if (immortal)
+    if (lifetime == Lifetime::Immortal)
         return false;
     const long before = references.fetch_sub (1, std::memory_order_acq_rel);
     if (before <= 0)
@@ -52,7 +52,7 @@ bool Object::Release()
 long Object::RetainCount() const
 {
     // Real CoreFoundation reports a huge count for objects that never go away.
-    return immortal ? 0x7fffffffL : references.load (std::memory_order_relaxed);
+    return lifetime == Lifetime::Immortal ? 0x7fffffffL : references.load (std::memory_order_relaxed);
 }
 
 Object& ObjectOf (CFTypeRef ref, const char* function)
@@ -113,12 +113,6 @@ extern "C"
     CFHashCode CFHash (CFTypeRef object)
     {
         return cf::ObjectOf (object, "CFHash").Hash();
-    }
-
-    CFStringRef CFCopyDescription (CFTypeRef object)
-    {
-        cf::ObjectOf (object, "CFCopyDescription");
-        return nullptr;
     }
 
 } // extern "C"

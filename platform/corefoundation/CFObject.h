@@ -23,11 +23,12 @@ enum TypeId : CFTypeID
     kHidDeviceTypeId = 102,
 };
 
-/** How an object takes part in sim::LiveObjectCount. */
-enum class Counted
+/** How long an object lives, and whether sim::LiveObjectCount counts it. */
+enum class Lifetime
 {
-    Yes,
-    No,
+    Counted,   // until its last reference goes
+    Uncounted, // the same, but left out of the count (run loops, which live as long as their thread)
+    Immortal,  // for the whole process, uncounted; retain and release do nothing (constant strings)
 };
 
 /** The base of every object behind a CFTypeRef. Reference counts are atomic,
@@ -35,7 +36,7 @@ enum class Counted
 class Object
 {
 public:
-    Object (CFTypeID typeId, Counted counted);
+    explicit Object (CFTypeID typeId, Lifetime lifetime = Lifetime::Counted);
     virtual ~Object();
 
     Object (const Object&) = delete;
@@ -47,10 +48,6 @@ public:
     virtual bool Equals (const Object& other) const { return this == &other; }
     virtual CFHashCode Hash() const;
 
-    /** Makes retain and release do nothing; for objects that live for the whole process. */
-    void MakeImmortal() { immortal = true; }
-    bool IsImmortal() const { return immortal; }
-
     void Retain();
     /** Returns true when that was the last reference and the object is gone. */
     bool Release();
@@ -58,24 +55,20 @@ public:
 
 private:
     const CFTypeID typeId;
-    const Counted counted;
-    bool immortal = false;
+    const Lifetime lifetime;
     std::atomic<long> references { 1 };
 };
 
 /** The object behind a reference; a NULL reference aborts with the function's name. */
 Object& ObjectOf (CFTypeRef ref, const char* function);
 
-/** The object behind a reference of the given type; NULL or another type aborts. */
-template <typename T>
-T& Checked (CFTypeRef ref, CFTypeID typeId, const char* function);
-
-/** Objects alive now, excluding those made with Counted::No. */
+/** Objects alive now, excluding those that are not Lifetime::Counted. */
 long LiveObjectCount();
 
 /** Prints the complaint and aborts: the caller broke a rule that real CoreFoundation crashes on. */
 [[noreturn]] void Fail (const char* function, const char* complaint);
 
+/** The object behind a reference of the given type; NULL or another type aborts. */
 template <typename T>
 T& Checked (CFTypeRef ref, CFTypeID typeId, const char* function)
 {

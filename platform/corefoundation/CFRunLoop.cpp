@@ -13,7 +13,7 @@
     of the live-object count like the constant strings. */
 struct __CFRunLoop final : cf::Object
 {
-    __CFRunLoop() : Object (cf::kRunLoopTypeId, cf::Counted::No) {}
+    __CFRunLoop() : Object (cf::kRunLoopTypeId, cf::Lifetime::Uncounted) {}
 
     std::mutex mutex;
     std::condition_variable wakeUp;
@@ -105,7 +105,6 @@ void RemoveRunLoopSource (CFRunLoopRef loopRef)
 extern "C"
 {
     const CFRunLoopMode kCFRunLoopDefaultMode = CFSTR ("kCFRunLoopDefaultMode");
-    const CFStringRef kCFRunLoopCommonModes = CFSTR ("kCFRunLoopCommonModes");
 
     CFTypeID CFRunLoopGetTypeID (void)
     {

@@ -1,55 +1,34 @@
 #include "platform/corefoundation/CFObject.h"
+#include "platform/corefoundation/ValueCallBacks.h"
 
 #include <cstddef>
 #include <vector>
 
-namespace
-{
-
-const void* RetainValue (CFAllocatorRef, const void* value)
-{
-    return CFRetain (value);
-}
-
-void ReleaseValue (CFAllocatorRef, const void* value)
-{
-    CFRelease (value);
-}
-
-} // namespace
-
 extern "C" const CFSetCallBacks kCFTypeSetCallBacks = {
-    0, RetainValue, ReleaseValue, CFCopyDescription, CFEqual, CFHash
+    0, cf::RetainCFType, cf::ReleaseCFType, nullptr, CFEqual, CFHash
 };
 
 /** Values keep the order in which they were first given; the sets here hold a handful. */
 struct __CFSet final : cf::Object
 {
     explicit __CFSet (const CFSetCallBacks* callBacks_)
-        : Object (cf::kSetTypeId, cf::Counted::Yes),
-          callBacks (callBacks_ ? *callBacks_ : CFSetCallBacks {})
+        : Object (cf::kSetTypeId),
+          callBacks (cf::ValueCallBacks::From (callBacks_))
     {
     }
 
     ~__CFSet() override
     {
-        if (callBacks.release)
-            for (const void* value : values)
-                callBacks.release (nullptr, value);
+        for (const void* value : values)
+            callBacks.Drop (value);
     }
 
     bool Contains (const void* value) const
     {
         for (const void* held : values)
-            if (held == value || (callBacks.equal != nullptr && callBacks.equal (held, value)))
+            if (callBacks.Same (held, value))
                 return true;
         return false;
-    }
-
-    void Add (const void* value)
-    {
-        if (!Contains (value))
-            values.push_back (callBacks.retain ? callBacks.retain (nullptr, value) : value);
     }
 
     bool Equals (const Object& other) const override
@@ -65,7 +44,7 @@ struct __CFSet final : cf::Object
 
     CFHashCode Hash() const override { return values.size(); }
 
-    const CFSetCallBacks callBacks;
+    const cf::ValueCallBacks callBacks;
     std::vector<const void*> values;
 };
 
@@ -92,7 +71,8 @@ extern "C"
             cf::Fail ("CFSetCreate", "bad values");
         auto* set = new __CFSet (callBacks);
         for (CFIndex i = 0; i < numValues; ++i)
-            set->Add (values[i]);
+            if (!set->Contains (values[i]))
+                set->values.push_back (set->callBacks.Take (values[i]));
         return set;
     }
 

@@ -11,7 +11,11 @@
 
 struct __CFString final : cf::Object
 {
-    __CFString (std::string text, cf::Counted counted) : Object (cf::kStringTypeId, counted), utf8 (std::move (text)) {}
+    explicit __CFString (std::string text, cf::Lifetime lifetime = cf::Lifetime::Counted)
+        : Object (cf::kStringTypeId, lifetime),
+          utf8 (std::move (text))
+    {
+    }
 
     bool Equals (const Object& other) const override { return utf8 == static_cast<const __CFString&> (other).utf8; }
     CFHashCode Hash() const override { return std::hash<std::string>() (utf8); }
@@ -93,7 +97,7 @@ CFStringRef Create (std::string text, CFStringEncoding encoding)
 {
     if (!IsValidIn (text, encoding))
         return nullptr;
-    return new __CFString (std::move (text), cf::Counted::Yes);
+    return new __CFString (std::move (text));
 }
 
 const __CFString& StringOf (CFStringRef string, const char* function)
@@ -122,8 +126,7 @@ extern "C"
         auto found = constants->find (std::string_view (cStr));
         if (found != constants->end())
             return found->second;
-        auto* string = new __CFString (cStr, cf::Counted::No);
-        string->MakeImmortal();
+        auto* string = new __CFString (cStr, cf::Lifetime::Immortal);
         constants->emplace (cStr, string);
         return string;
     }

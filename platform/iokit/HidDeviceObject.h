@@ -20,9 +20,6 @@ struct __IOHIDDevice final : cf::Object
     /** The CFNumber or CFString under the key, owned by the device, or NULL. */
     CFTypeRef Property (const char* key) const;
 
-    /** The "UniqueID" property as text, for the call log. */
-    std::string UniqueIdText() const;
-
     const sim::HidId id;
     std::vector<std::pair<std::string, CFTypeRef>> properties;
 

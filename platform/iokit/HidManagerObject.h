@@ -11,7 +11,7 @@
     HidSystem and is guarded by its mutex. */
 struct __IOHIDManager final : cf::Object
 {
-    __IOHIDManager() : Object (cf::kHidManagerTypeId, cf::Counted::Yes) {}
+    __IOHIDManager() : Object (cf::kHidManagerTypeId) {}
     ~__IOHIDManager() override;
 
     enum class Matching

@@ -37,7 +37,26 @@ std::string Describe (CFTypeRef value)
     return "?";
 }
 
-/** Releases every reference in the list; called once the mutex is let go. */
+/** The device's "UniqueID" as text, for the call log. */
+std::string UniqueIdText (const __IOHIDDevice& device)
+{
+    const CFTypeRef value = device.Property (kIOHIDUniqueIDKey);
+    return value != nullptr ? Describe (value) : "";
+}
+
+/** Takes the manager's matching entries out, for release once the mutex is let go. */
+std::vector<CFTypeRef> TakeEntriesLocked (__IOHIDManager& manager)
+{
+    std::vector<CFTypeRef> held;
+    for (auto& entry : manager.entries)
+    {
+        held.push_back (entry.first);
+        held.push_back (entry.second);
+    }
+    manager.entries.clear();
+    return held;
+}
+
 void ReleaseAll (const std::vector<CFTypeRef>& references)
 {
     for (CFTypeRef reference : references)
@@ -50,6 +69,7 @@ HidSystem& HidSystem::Instance()
 {
     // Never destroyed: devices and managers may outlive every static object.
     static HidSystem* const instance = new HidSystem;
+    sim::detail::EnsureBooted();
     return *instance;
 }
 
@@ -187,18 +207,10 @@ IOHIDManagerRef HidSystem::CreateManager()
     return manager;
 }
 
-IOReturn HidSystem::OpenManager (__IOHIDManager& manager)
+void HidSystem::SetManagerOpen (__IOHIDManager& manager, bool open)
 {
     std::lock_guard<std::mutex> lock (mutex);
-    manager.open = true;
-    return kIOReturnSuccess;
-}
-
-IOReturn HidSystem::CloseManager (__IOHIDManager& manager)
-{
-    std::lock_guard<std::mutex> lock (mutex);
-    manager.open = false;
-    return kIOReturnSuccess;
+    manager.open = open;
 }
 
 void HidSystem::SetMatching (__IOHIDManager& manager, CFDictionaryRef matching)
@@ -220,11 +232,7 @@ void HidSystem::SetMatching (__IOHIDManager& manager, CFDictionaryRef matching)
     std::vector<CFTypeRef> replaced;
     {
         std::lock_guard<std::mutex> lock (mutex);
-        for (auto& entry : manager.entries)
-        {
-            replaced.push_back (entry.first);
-            replaced.push_back (entry.second);
-        }
+        replaced = TakeEntriesLocked (manager);
         manager.entries = std::move (entries);
         manager.matching = matching == nullptr ? __IOHIDManager::Matching::Every : __IOHIDManager::Matching::Entries;
         matchingHistory.push_back (std::move (described));
@@ -248,18 +256,6 @@ void HidSystem::Schedule (__IOHIDManager& manager, CFRunLoopRef loop)
         cf::RemoveRunLoopSource (previous);
         CFRelease (previous);
     }
-}
-
-void HidSystem::Unschedule (__IOHIDManager& manager, CFRunLoopRef loop)
-{
-    {
-        std::lock_guard<std::mutex> lock (mutex);
-        if (manager.runLoop != loop || loop == nullptr)
-            return;
-        manager.runLoop = nullptr;
-    }
-    cf::RemoveRunLoopSource (loop);
-    CFRelease (loop);
 }
 
 CFSetRef HidSystem::CopyDevices (__IOHIDManager& manager)
@@ -320,7 +316,7 @@ IOReturn HidSystem::OpenDevice (__IOHIDDevice& device)
         ++device.openCount;
         ++counted.opens;
     }
-    sim::detail::Log ("IOHIDDeviceOpen " + device.UniqueIdText());
+    sim::detail::Log ("IOHIDDeviceOpen " + UniqueIdText (device));
     return kIOReturnSuccess;
 }
 
@@ -334,7 +330,7 @@ IOReturn HidSystem::CloseDevice (__IOHIDDevice& device)
         if (wasOpen)
             --device.openCount;
     }
-    sim::detail::Log ("IOHIDDeviceClose " + device.UniqueIdText());
+    sim::detail::Log ("IOHIDDeviceClose " + UniqueIdText (device));
     return wasOpen ? kIOReturnSuccess : kIOReturnNotOpen;
 }
 
@@ -366,12 +362,7 @@ void HidSystem::ForgetManager (__IOHIDManager& manager)
     {
         std::lock_guard<std::mutex> lock (mutex);
         managers.erase (std::remove (managers.begin(), managers.end(), &manager), managers.end());
-        for (auto& entry : manager.entries)
-        {
-            held.push_back (entry.first);
-            held.push_back (entry.second);
-        }
-        manager.entries.clear();
+        held = TakeEntriesLocked (manager);
         loop = manager.runLoop;
         manager.runLoop = nullptr;
     }

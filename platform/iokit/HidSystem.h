@@ -32,11 +32,9 @@ public:
 
     // The managers, for IOHIDManager.h.
     IOHIDManagerRef CreateManager();
-    IOReturn OpenManager (__IOHIDManager& manager);
-    IOReturn CloseManager (__IOHIDManager& manager);
+    void SetManagerOpen (__IOHIDManager& manager, bool open);
     void SetMatching (__IOHIDManager& manager, CFDictionaryRef matching);
     void Schedule (__IOHIDManager& manager, CFRunLoopRef loop);
-    void Unschedule (__IOHIDManager& manager, CFRunLoopRef loop);
     CFSetRef CopyDevices (__IOHIDManager& manager);
 
     // The devices, for IOHIDDevice.h.

@@ -1,8 +1,4 @@
 #include "platform/iokit/HidSystem.h"
-#include "platform/sim/MachineInternals.h"
-
-#include <cstddef>
-#include <cstring>
 
 namespace
 {
@@ -23,9 +19,7 @@ __IOHIDDevice& DeviceOf (IOHIDDeviceRef device, const char* function)
 
 } // namespace
 
-__IOHIDDevice::__IOHIDDevice (sim::HidId id_, const sim::HidProperties& given)
-    : Object (cf::kHidDeviceTypeId, cf::Counted::Yes),
-      id (id_)
+__IOHIDDevice::__IOHIDDevice (sim::HidId id_, const sim::HidProperties& given) : Object (cf::kHidDeviceTypeId), id (id_)
 {
     for (auto& [key, value] : given)
         if (CFTypeRef made = MakeValue (value)) // text that is not UTF-8 leaves the property out
@@ -47,21 +41,6 @@ CFTypeRef __IOHIDDevice::Property (const char* key) const
     return nullptr;
 }
 
-std::string __IOHIDDevice::UniqueIdText() const
-{
-    CFTypeRef value = Property (kIOHIDUniqueIDKey);
-    if (value == nullptr)
-        return "";
-    if (CFGetTypeID (value) == CFNumberGetTypeID())
-    {
-        long long number = 0;
-        CFNumberGetValue (static_cast<CFNumberRef> (value), kCFNumberLongLongType, &number);
-        return std::to_string (number);
-    }
-    const char* text = CFStringGetCStringPtr (static_cast<CFStringRef> (value), kCFStringEncodingUTF8);
-    return text ? text : "";
-}
-
 extern "C"
 {
     CFTypeID IOHIDDeviceGetTypeID (void)
@@ -71,7 +50,6 @@ extern "C"
 
     CFTypeRef IOHIDDeviceGetProperty (IOHIDDeviceRef device, CFStringRef key)
     {
-        sim::detail::EnsureBooted();
         const __IOHIDDevice& d = DeviceOf (device, "IOHIDDeviceGetProperty");
         if (key == nullptr || CFGetTypeID (key) != CFStringGetTypeID())
             return nullptr;
@@ -81,20 +59,17 @@ extern "C"
 
     IOReturn IOHIDDeviceOpen (IOHIDDeviceRef device, IOOptionBits)
     {
-        sim::detail::EnsureBooted();
         return HidSystem::Instance().OpenDevice (DeviceOf (device, "IOHIDDeviceOpen"));
     }
 
     IOReturn IOHIDDeviceClose (IOHIDDeviceRef device, IOOptionBits)
     {
-        sim::detail::EnsureBooted();
         return HidSystem::Instance().CloseDevice (DeviceOf (device, "IOHIDDeviceClose"));
     }
 
     void IOHIDDeviceRegisterInputReportCallback (IOHIDDeviceRef device, uint8_t* report, CFIndex reportLength,
                                                  IOHIDReportCallback callback, void* context)
     {
-        sim::detail::EnsureBooted();
         HidSystem::Instance().RegisterInputReportCallback (DeviceOf (device, "IOHIDDeviceRegisterInputReportCallback"),
                                                            report, reportLength, callback, context);
     }

@@ -25,7 +25,6 @@ extern "C"
 
     IOHIDManagerRef IOHIDManagerCreate (CFAllocatorRef, IOOptionBits)
     {
-        sim::detail::EnsureBooted();
         if (sim::detail::FaultActive (sim::Fault::HidManagerCreate))
             return nullptr;
         IOHIDManagerRef manager = HidSystem::Instance().CreateManager();
@@ -35,26 +34,23 @@ extern "C"
 
     IOReturn IOHIDManagerOpen (IOHIDManagerRef manager, IOOptionBits)
     {
-        sim::detail::EnsureBooted();
         auto& m = ManagerOf (manager, "IOHIDManagerOpen");
         if (sim::detail::FaultActive (sim::Fault::HidManagerOpen))
             return kIOReturnNotPrivileged;
-        const IOReturn result = HidSystem::Instance().OpenManager (m);
+        HidSystem::Instance().SetManagerOpen (m, true);
         sim::detail::Log ("IOHIDManagerOpen");
-        return result;
+        return kIOReturnSuccess;
     }
 
     IOReturn IOHIDManagerClose (IOHIDManagerRef manager, IOOptionBits)
     {
-        sim::detail::EnsureBooted();
-        const IOReturn result = HidSystem::Instance().CloseManager (ManagerOf (manager, "IOHIDManagerClose"));
+        HidSystem::Instance().SetManagerOpen (ManagerOf (manager, "IOHIDManagerClose"), false);
         sim::detail::Log ("IOHIDManagerClose");
-        return result;
+        return kIOReturnSuccess;
     }
 
     void IOHIDManagerSetDeviceMatching (IOHIDManagerRef manager, CFDictionaryRef matching)
     {
-        sim::detail::EnsureBooted();
         auto& m = ManagerOf (manager, "IOHIDManagerSetDeviceMatching");
         if (matching != nullptr)
             cf::Checked<const cf::Object> (matching, cf::kDictionaryTypeId, "IOHIDManagerSetDeviceMatching");
@@ -64,21 +60,13 @@ extern "C"
 
     void IOHIDManagerScheduleWithRunLoop (IOHIDManagerRef manager, CFRunLoopRef runLoop, CFStringRef)
     {
-        sim::detail::EnsureBooted();
         auto& m = ManagerOf (manager, "IOHIDManagerScheduleWithRunLoop");
         cf::Checked<const cf::Object> (runLoop, cf::kRunLoopTypeId, "IOHIDManagerScheduleWithRunLoop");
         HidSystem::Instance().Schedule (m, runLoop);
     }
 
-    void IOHIDManagerUnscheduleFromRunLoop (IOHIDManagerRef manager, CFRunLoopRef runLoop, CFStringRef)
-    {
-        sim::detail::EnsureBooted();
-        HidSystem::Instance().Unschedule (ManagerOf (manager, "IOHIDManagerUnscheduleFromRunLoop"), runLoop);
-    }
-
     CFSetRef IOHIDManagerCopyDevices (IOHIDManagerRef manager)
     {
-        sim::detail::EnsureBooted();
         return HidSystem::Instance().CopyDevices (ManagerOf (manager, "IOHIDManagerCopyDevices"));
     }
 

@@ -39,15 +39,9 @@ juce::PopupMenu GuardedCopy (const juce::PopupMenu& menu)
 
 juce::String StringFromCF (CFStringRef string)
 {
-    if (string == nullptr)
-        return {};
-    const auto capacity = CFStringGetMaximumSizeForEncoding (CFStringGetLength (string), kCFStringEncodingUTF8);
-    if (capacity == kCFNotFound)
-        return {};
-    juce::HeapBlock<char> buffer ((size_t) capacity + 1, true);
-    if (!CFStringGetCString (string, buffer.get(), capacity + 1, kCFStringEncodingUTF8))
-        return {};
-    return juce::String::fromUTF8 (buffer.get());
+    // The stand-in holds its strings as UTF-8, so the text is at hand without a conversion.
+    const char* text = string != nullptr ? CFStringGetCStringPtr (string, kCFStringEncodingUTF8) : nullptr;
+    return text != nullptr ? juce::String::fromUTF8 (text) : juce::String();
 }
 
 CFStringRef CreateCFString (const juce::String& text)

@@ -13,15 +13,24 @@
 namespace sim::detail
 {
 
+/** The device and channel that one channel of a device really belongs to:
+    the device itself or, for an aggregate, one of its active sub-devices. */
+struct ChannelOwner
+{
+    AudioObjectID device = 0;
+    int channel = 0;
+};
+
 /** A listed device as the HAL presents it now; an aggregate's streams are its
     active sub-devices' streams, in sub-device order. */
 struct HalDevice
 {
-    AudioObjectID id = 0;
     std::string name;
     std::string uid;
     std::vector<int> inputStreams;
     std::vector<int> outputStreams;
+    std::vector<ChannelOwner> inputChannels;
+    std::vector<ChannelOwner> outputChannels;
     bool isAggregate = false;
     std::vector<std::string> fullSubDeviceUids;
     std::vector<AudioObjectID> activeSubDevices;
@@ -32,9 +41,6 @@ std::vector<AudioObjectID> ListedAudioDevices();
 
 /** The device if it is listed now. */
 std::optional<HalDevice> ListedAudioDevice (AudioObjectID device);
-
-/** The listed device with this UID (the first one added), or 0. */
-AudioObjectID ListedAudioDeviceWithUid (const std::string& uid);
 
 std::optional<OSStatus> PropertyFailure (AudioObjectID object, AudioObjectPropertySelector selector);
 std::optional<PropertyAnswer> PropertyOverride (AudioObjectID object, AudioObjectPropertySelector selector);
@@ -51,24 +57,9 @@ OSStatus DestroyAggregate (AudioObjectID device);
 //==============================================================================
 // The audio data path
 
-/** The device and channel that one channel of an opened device really belongs to. */
-struct ChannelOwner
-{
-    AudioObjectID device = 0;
-    int channel = 0;
-};
-
-struct ChannelLayout
-{
-    std::vector<ChannelOwner> inputs;
-    std::vector<ChannelOwner> outputs;
-};
-
-/** Which (sub-)device channel each channel of a listed device is; nullopt when it is not listed. */
-std::optional<ChannelLayout> ChannelLayoutOf (AudioObjectID device);
-
 /** The fed samples and captured output of one device channel. */
 class ChannelStore;
+using ChannelStores = std::vector<std::shared_ptr<ChannelStore>>;
 
 /** The store of one device channel, made ready for a device that opens it
     (with room for captured output when capture is set). The pointer stays
@@ -77,10 +68,10 @@ std::shared_ptr<ChannelStore> OpenChannelStore (ChannelOwner owner, bool capture
 
 /** Audio thread: fills each buffer with the next samples fed to its store (silence once they run out).
     Allocates nothing. */
-void ReadInputBlock (ChannelStore* const* stores, float* const* buffers, int numChannels, int numSamples);
+void ReadInputBlock (const ChannelStores& stores, float* const* buffers, int numSamples);
 
 /** Audio thread: appends each buffer to its store's captured output. Allocates nothing. */
-void WriteOutputBlock (ChannelStore* const* stores, const float* const* buffers, int numChannels, int numSamples);
+void WriteOutputBlock (const ChannelStores& stores, const float* const* buffers, int numSamples);
 
 float OutputPrefill();
 AudioClock CurrentAudioClock();

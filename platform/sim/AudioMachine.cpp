@@ -38,6 +38,7 @@ namespace
 {
 
 using Clock = std::chrono::steady_clock;
+using PropertyKey = std::pair<AudioObjectID, AudioObjectPropertySelector>;
 
 struct DeviceRecord
 {
@@ -45,17 +46,19 @@ struct DeviceRecord
     std::optional<Clock::time_point> listedFrom; // nullopt: never listed
     bool created = false;                        // made by AudioHardwareCreateAggregateDevice
     std::vector<std::string> subDeviceUids;
+
+    bool IsListed (Clock::time_point now) const { return listedFrom.has_value() && *listedFrom <= now; }
 };
 
+/** Everything the audio side knows; guarded by the machine's audio mutex. */
 struct AudioSide
 {
-    std::mutex mutex;
-    AudioObjectID nextId = 40; // ids are never reused, not even across Reset
-    std::vector<std::pair<AudioObjectID, DeviceRecord>> devices;
+    AudioObjectID nextId = 40;                     // ids are never reused, not even across Reset
+    std::map<AudioObjectID, DeviceRecord> devices; // ids only grow: in the order they were added
     AudioObjectID defaultInput = 0;
     AudioObjectID defaultOutput = 0;
-    std::map<std::pair<AudioObjectID, AudioObjectPropertySelector>, OSStatus> failures;
-    std::map<std::pair<AudioObjectID, AudioObjectPropertySelector>, PropertyAnswer> overrides;
+    std::map<PropertyKey, OSStatus> failures;
+    std::map<PropertyKey, PropertyAnswer> overrides;
     int aggregateAppearDelayMs = 0;
     std::vector<AggregateDescription> descriptions;
     std::map<std::pair<AudioObjectID, int>, std::shared_ptr<detail::ChannelStore>> stores;
@@ -64,84 +67,63 @@ struct AudioSide
     std::vector<std::shared_ptr<detail::ManualBlockSource>> manualSources;
 };
 
-AudioSide& Side()
+/** The audio side of the booted machine, locked while this lives. Every
+    function here goes through it, so the first one to touch the machine boots it. */
+class LockedSide
 {
-    // Never destroyed: audio threads and static objects may still ask during exit.
-    static AudioSide* const side = new AudioSide;
-    return *side;
-}
+public:
+    LockedSide() : guarded (Booted()), lock (guarded.mutex) {}
+
+    AudioSide* operator->() const { return &guarded.side; }
+    AudioSide& operator*() const { return guarded.side; }
+
+private:
+    struct Guarded
+    {
+        std::mutex mutex;
+        AudioSide side;
+    };
+
+    static Guarded& Booted()
+    {
+        // Never destroyed: audio threads and static objects may still ask during exit.
+        static Guarded* const guarded = new Guarded;
+        detail::EnsureBooted();
+        return *guarded;
+    }
+
+    Guarded& guarded;
+    std::lock_guard<std::mutex> lock;
+};
 
 std::atomic<std::int64_t> blocksRun { 0 };
 
-DeviceRecord* FindRecordLocked (AudioSide& side, AudioObjectID id)
-{
-    for (auto& [deviceId, record] : side.devices)
-        if (deviceId == id)
-            return &record;
-    return nullptr;
-}
-
-bool IsListedLocked (const DeviceRecord& record, Clock::time_point now)
-{
-    return record.listedFrom.has_value() && *record.listedFrom <= now;
-}
-
 const DeviceRecord* ListedRecordLocked (AudioSide& side, AudioObjectID id, Clock::time_point now)
 {
-    auto* record = FindRecordLocked (side, id);
-    return record != nullptr && IsListedLocked (*record, now) ? record : nullptr;
+    const auto found = side.devices.find (id);
+    return found != side.devices.end() && found->second.IsListed (now) ? &found->second : nullptr;
 }
 
-AudioObjectID ListedIdWithUidLocked (AudioSide& side, const std::string& uid, Clock::time_point now)
+/** The devices whose streams a listed device presents, in order: the device
+    itself or, for a created aggregate, its active sub-devices (the listed
+    devices among its UIDs, each once). Aggregates are never sub-devices, so
+    this cannot recurse. */
+std::vector<AudioObjectID> StreamOwnersLocked (AudioSide& side, AudioObjectID id, const DeviceRecord& record,
+                                               Clock::time_point now)
 {
-    for (auto& [id, record] : side.devices)
-        if (record.spec.uid == uid && IsListedLocked (record, now))
-            return id;
-    return 0;
-}
-
-/** A created aggregate's active sub-devices: the listed devices among its UIDs,
-    each once. Aggregates are never sub-devices, so resolution cannot recurse. */
-std::vector<AudioObjectID> ActiveSubDevicesLocked (AudioSide& side, const DeviceRecord& aggregate,
-                                                   Clock::time_point now)
-{
+    if (!record.created)
+        return { id };
     std::vector<AudioObjectID> active;
-    for (const auto& uid : aggregate.subDeviceUids)
+    for (const auto& uid : record.subDeviceUids)
     {
-        for (auto& [id, record] : side.devices)
-        {
-            if (record.spec.uid != uid || !IsListedLocked (record, now))
-                continue;
-            if (!record.spec.isAggregate && std::find (active.begin(), active.end(), id) == active.end())
-                active.push_back (id);
-            break;
-        }
+        const auto sub = std::find_if (side.devices.begin(), side.devices.end(),
+                                       [&] (const auto& entry)
+                                       { return entry.second.spec.uid == uid && entry.second.IsListed (now); });
+        if (sub != side.devices.end() && !sub->second.spec.isAggregate &&
+            std::find (active.begin(), active.end(), sub->first) == active.end())
+            active.push_back (sub->first);
     }
     return active;
-}
-
-detail::HalDevice DescribeLocked (AudioSide& side, AudioObjectID id, const DeviceRecord& record, Clock::time_point now)
-{
-    detail::HalDevice device;
-    device.id = id;
-    device.name = record.spec.name;
-    device.uid = record.spec.uid;
-    device.isAggregate = record.spec.isAggregate;
-    if (!record.created)
-    {
-        device.inputStreams = record.spec.inputStreams;
-        device.outputStreams = record.spec.outputStreams;
-        return device;
-    }
-    device.fullSubDeviceUids = record.subDeviceUids;
-    device.activeSubDevices = ActiveSubDevicesLocked (side, record, now);
-    for (auto subId : device.activeSubDevices)
-    {
-        const auto& sub = FindRecordLocked (side, subId)->spec;
-        device.inputStreams.insert (device.inputStreams.end(), sub.inputStreams.begin(), sub.inputStreams.end());
-        device.outputStreams.insert (device.outputStreams.end(), sub.outputStreams.begin(), sub.outputStreams.end());
-    }
-    return device;
 }
 
 int ChannelCount (const std::vector<int>& streams)
@@ -152,6 +134,15 @@ int ChannelCount (const std::vector<int>& streams)
     return total;
 }
 
+void ForgetDeviceLocked (AudioSide& side, AudioObjectID device)
+{
+    side.devices.erase (device);
+    if (side.defaultInput == device)
+        side.defaultInput = 0;
+    if (side.defaultOutput == device)
+        side.defaultOutput = 0;
+}
+
 std::shared_ptr<detail::ChannelStore>& StoreLocked (AudioSide& side, AudioObjectID device, int channel)
 {
     auto& store = side.stores[{ device, channel }];
@@ -160,39 +151,42 @@ std::shared_ptr<detail::ChannelStore>& StoreLocked (AudioSide& side, AudioObject
     return store;
 }
 
+template <typename Value>
+std::optional<Value> Lookup (const std::map<PropertyKey, Value>& map, AudioObjectID object,
+                             AudioObjectPropertySelector selector)
+{
+    const auto found = map.find ({ object, selector });
+    return found == map.end() ? std::nullopt : std::optional<Value> (found->second);
+}
+
 } // namespace
 
 //==============================================================================
 AudioObjectID AddAudioDevice (const AudioDeviceSpec& spec)
 {
-    detail::EnsureBooted();
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
+    LockedSide side;
     DeviceRecord record;
     record.spec = spec;
     record.listedFrom = Clock::now() + std::chrono::milliseconds (std::max (0, spec.appearAfterMs));
-    const auto id = side.nextId++;
-    side.devices.emplace_back (id, std::move (record));
+    const auto id = side->nextId++;
+    side->devices.emplace (id, std::move (record));
     return id;
 }
 
 void RemoveAudioDevice (AudioObjectID device)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.devices.erase (std::remove_if (side.devices.begin(), side.devices.end(),
-                                        [device] (const auto& entry) { return entry.first == device; }),
-                        side.devices.end());
-    if (side.defaultInput == device)
-        side.defaultInput = 0;
-    if (side.defaultOutput == device)
-        side.defaultOutput = 0;
+    LockedSide side;
+    ForgetDeviceLocked (*side, device);
 }
 
 AudioObjectID FindAudioDevice (const std::string& uid)
 {
-    detail::EnsureBooted();
-    return detail::ListedAudioDeviceWithUid (uid);
+    LockedSide side;
+    const auto now = Clock::now();
+    for (auto& [id, record] : side->devices)
+        if (record.spec.uid == uid && record.IsListed (now))
+            return id;
+    return 0;
 }
 
 std::vector<AudioObjectID> InstallVirtualDriver()
@@ -215,74 +209,49 @@ std::vector<AudioObjectID> InstallVirtualDriver()
 
 void SetDefaultInput (AudioObjectID device)
 {
-    detail::EnsureBooted();
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.defaultInput = device;
+    LockedSide()->defaultInput = device;
 }
 
 void SetDefaultOutput (AudioObjectID device)
 {
-    detail::EnsureBooted();
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.defaultOutput = device;
+    LockedSide()->defaultOutput = device;
 }
 
 AudioObjectID DefaultInput()
 {
-    detail::EnsureBooted();
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    return side.defaultInput;
+    return LockedSide()->defaultInput;
 }
 
 AudioObjectID DefaultOutput()
 {
-    detail::EnsureBooted();
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    return side.defaultOutput;
+    return LockedSide()->defaultOutput;
 }
 
 void FailProperty (AudioObjectID object, AudioObjectPropertySelector selector, OSStatus status)
 {
-    detail::EnsureBooted();
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.failures[{ object, selector }] = status;
+    LockedSide()->failures[{ object, selector }] = status;
 }
 
 void OverrideProperty (AudioObjectID object, AudioObjectPropertySelector selector, const PropertyAnswer& answer)
 {
-    detail::EnsureBooted();
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.overrides[{ object, selector }] = answer;
+    LockedSide()->overrides[{ object, selector }] = answer;
 }
 
 void SetAggregateAppearDelay (int milliseconds)
 {
-    detail::EnsureBooted();
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.aggregateAppearDelayMs = milliseconds;
+    LockedSide()->aggregateAppearDelayMs = milliseconds;
 }
 
 std::vector<AggregateDescription> AggregateDescriptions()
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    return side.descriptions;
+    return LockedSide()->descriptions;
 }
 
 std::vector<AudioObjectID> ExistingAggregates()
 {
-    detail::EnsureBooted();
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
+    LockedSide side;
     std::vector<AudioObjectID> ids;
-    for (auto& [id, record] : side.devices)
+    for (auto& [id, record] : side->devices)
         if (record.spec.isAggregate)
             ids.push_back (id);
     return ids;
@@ -290,9 +259,8 @@ std::vector<AudioObjectID> ExistingAggregates()
 
 void FeedInput (AudioObjectID device, int channel, const std::vector<float>& samples)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    auto& store = *StoreLocked (side, device, channel);
+    LockedSide side;
+    auto& store = *StoreLocked (*side, device, channel);
     // Drop what the audio thread has consumed, here rather than there.
     store.fed.erase (store.fed.begin(), store.fed.begin() + (std::ptrdiff_t) store.fedRead);
     store.fedRead = 0;
@@ -301,10 +269,9 @@ void FeedInput (AudioObjectID device, int channel, const std::vector<float>& sam
 
 std::vector<float> TakeOutput (AudioObjectID device, int channel)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    auto found = side.stores.find ({ device, channel });
-    if (found == side.stores.end() || found->second->captured.empty())
+    LockedSide side;
+    auto found = side->stores.find ({ device, channel });
+    if (found == side->stores.end() || found->second->captured.empty())
         return {};
     auto& store = *found->second;
     const auto capacity = store.captured.size();
@@ -318,26 +285,17 @@ std::vector<float> TakeOutput (AudioObjectID device, int channel)
 
 void SetOutputPrefill (float value)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.prefill = value;
+    LockedSide()->prefill = value;
 }
 
 void SetAudioClock (AudioClock clock)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.clock = clock;
+    LockedSide()->clock = clock;
 }
 
 void RunAudioBlocks (int count)
 {
-    std::vector<std::shared_ptr<detail::ManualBlockSource>> sources;
-    {
-        auto& side = Side();
-        std::lock_guard lock (side.mutex);
-        sources = side.manualSources;
-    }
+    const auto sources = LockedSide()->manualSources;
     // The device callbacks run with no lock of the machine held.
     for (int block = 0; block < count; ++block)
         for (auto& source : sources)
@@ -355,81 +313,76 @@ namespace detail
 
 void ResetAudioSide()
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.devices.clear();
-    side.defaultInput = 0;
-    side.defaultOutput = 0;
-    side.failures.clear();
-    side.overrides.clear();
-    side.aggregateAppearDelayMs = 0;
-    side.descriptions.clear();
-    side.stores.clear();
-    side.prefill = 0.0f;
-    side.clock = AudioClock::RealTime;
-    side.manualSources.clear();
+    AudioSide old;
+    {
+        LockedSide side;
+        std::swap (old, *side);
+        side->nextId = old.nextId;
+    }
+    // What the old state held last (a stream's manual block source) goes here, outside the lock.
 }
 
 std::vector<AudioObjectID> ListedAudioDevices()
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
+    LockedSide side;
     const auto now = Clock::now();
     std::vector<AudioObjectID> ids;
-    for (auto& [id, record] : side.devices)
-        if (IsListedLocked (record, now))
+    for (auto& [id, record] : side->devices)
+        if (record.IsListed (now))
             ids.push_back (id);
     return ids;
 }
 
-std::optional<HalDevice> ListedAudioDevice (AudioObjectID device)
+std::optional<HalDevice> ListedAudioDevice (AudioObjectID id)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
+    LockedSide side;
     const auto now = Clock::now();
-    const auto* record = ListedRecordLocked (side, device, now);
+    const auto* record = ListedRecordLocked (*side, id, now);
     if (record == nullptr)
         return std::nullopt;
-    return DescribeLocked (side, device, *record, now);
-}
 
-AudioObjectID ListedAudioDeviceWithUid (const std::string& uid)
-{
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    return ListedIdWithUidLocked (side, uid, Clock::now());
+    HalDevice device;
+    device.name = record->spec.name;
+    device.uid = record->spec.uid;
+    device.isAggregate = record->spec.isAggregate;
+    const auto owners = StreamOwnersLocked (*side, id, *record, now);
+    for (auto owner : owners)
+    {
+        const auto& spec = side->devices.at (owner).spec;
+        device.inputStreams.insert (device.inputStreams.end(), spec.inputStreams.begin(), spec.inputStreams.end());
+        device.outputStreams.insert (device.outputStreams.end(), spec.outputStreams.begin(), spec.outputStreams.end());
+        for (int channel = 0; channel < ChannelCount (spec.inputStreams); ++channel)
+            device.inputChannels.push_back ({ owner, channel });
+        for (int channel = 0; channel < ChannelCount (spec.outputStreams); ++channel)
+            device.outputChannels.push_back ({ owner, channel });
+    }
+    if (record->created)
+    {
+        device.fullSubDeviceUids = record->subDeviceUids;
+        device.activeSubDevices = owners;
+    }
+    return device;
 }
 
 std::optional<OSStatus> PropertyFailure (AudioObjectID object, AudioObjectPropertySelector selector)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    auto found = side.failures.find ({ object, selector });
-    if (found == side.failures.end())
-        return std::nullopt;
-    return found->second;
+    return Lookup (LockedSide()->failures, object, selector);
 }
 
 std::optional<PropertyAnswer> PropertyOverride (AudioObjectID object, AudioObjectPropertySelector selector)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    auto found = side.overrides.find ({ object, selector });
-    if (found == side.overrides.end())
-        return std::nullopt;
-    return found->second;
+    return Lookup (LockedSide()->overrides, object, selector);
 }
 
 OSStatus SetDefaultDevice (bool input, AudioObjectID device)
 {
     OSStatus status = kAudioHardwareNoError;
     {
-        auto& side = Side();
-        std::lock_guard lock (side.mutex);
-        if (device == kAudioObjectUnknown || ListedRecordLocked (side, device, Clock::now()) == nullptr)
+        LockedSide side;
+        if (ListedRecordLocked (*side, device, Clock::now()) == nullptr)
             status = kAudioHardwareBadDeviceError;
         else
-            (input ? side.defaultInput : side.defaultOutput) = device;
+            (input ? side->defaultInput : side->defaultOutput) = device;
     }
     Log ((input ? "SetDefaultInputDevice " : "SetDefaultOutputDevice ") + std::to_string (device));
     return status;
@@ -440,8 +393,7 @@ OSStatus CreateAggregate (AggregateDescription description, AudioObjectID* newId
     const bool fail = FaultActive (Fault::AggregateCreate);
     AudioObjectID id = 0;
     {
-        auto& side = Side();
-        std::lock_guard lock (side.mutex);
+        LockedSide side;
         if (!fail)
         {
             DeviceRecord record;
@@ -451,13 +403,13 @@ OSStatus CreateAggregate (AggregateDescription description, AudioObjectID* newId
             record.created = true;
             for (const auto& sub : description.subDevices)
                 record.subDeviceUids.push_back (sub.uid);
-            if (side.aggregateAppearDelayMs >= 0)
-                record.listedFrom = Clock::now() + std::chrono::milliseconds (side.aggregateAppearDelayMs);
-            id = side.nextId++;
-            side.devices.emplace_back (id, std::move (record));
+            if (side->aggregateAppearDelayMs >= 0)
+                record.listedFrom = Clock::now() + std::chrono::milliseconds (side->aggregateAppearDelayMs);
+            id = side->nextId++;
+            side->devices.emplace (id, std::move (record));
         }
         description.id = id;
-        side.descriptions.push_back (std::move (description));
+        side->descriptions.push_back (std::move (description));
     }
     Log ("AudioHardwareCreateAggregateDevice " + std::to_string (id));
     if (fail)
@@ -470,79 +422,42 @@ OSStatus DestroyAggregate (AudioObjectID device)
 {
     bool destroyed = false;
     {
-        auto& side = Side();
-        std::lock_guard lock (side.mutex);
-        auto* record = FindRecordLocked (side, device);
-        destroyed = record != nullptr && record->spec.isAggregate;
+        LockedSide side;
+        const auto found = side->devices.find (device);
+        destroyed = found != side->devices.end() && found->second.spec.isAggregate;
         if (destroyed)
-        {
-            side.devices.erase (std::find_if (side.devices.begin(), side.devices.end(),
-                                              [device] (const auto& entry) { return entry.first == device; }));
-            if (side.defaultInput == device)
-                side.defaultInput = 0;
-            if (side.defaultOutput == device)
-                side.defaultOutput = 0;
-        }
+            ForgetDeviceLocked (*side, device);
     }
     Log ("AudioHardwareDestroyAggregateDevice " + std::to_string (device));
     return destroyed ? kAudioHardwareNoError : kAudioHardwareBadDeviceError;
 }
 
-std::optional<ChannelLayout> ChannelLayoutOf (AudioObjectID device)
-{
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    const auto now = Clock::now();
-    const auto* record = ListedRecordLocked (side, device, now);
-    if (record == nullptr)
-        return std::nullopt;
-
-    ChannelLayout layout;
-    const auto addOwner = [&layout] (AudioObjectID owner, const AudioDeviceSpec& spec)
-    {
-        for (int channel = 0; channel < ChannelCount (spec.inputStreams); ++channel)
-            layout.inputs.push_back ({ owner, channel });
-        for (int channel = 0; channel < ChannelCount (spec.outputStreams); ++channel)
-            layout.outputs.push_back ({ owner, channel });
-    };
-    if (!record->created)
-        addOwner (device, record->spec);
-    else
-        for (auto subId : ActiveSubDevicesLocked (side, *record, now))
-            addOwner (subId, FindRecordLocked (side, subId)->spec);
-    return layout;
-}
-
 std::shared_ptr<ChannelStore> OpenChannelStore (ChannelOwner owner, bool capture)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    auto store = StoreLocked (side, owner.device, owner.channel);
+    LockedSide side;
+    auto store = StoreLocked (*side, owner.device, owner.channel);
     if (capture && store->captured.empty())
         store->captured.assign (ChannelStore::captureCapacity, 0.0f);
     return store;
 }
 
-void ReadInputBlock (ChannelStore* const* stores, float* const* buffers, int numChannels, int numSamples)
+void ReadInputBlock (const ChannelStores& stores, float* const* buffers, int numSamples)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    for (int channel = 0; channel < numChannels; ++channel)
+    LockedSide side;
+    for (std::size_t channel = 0; channel < stores.size(); ++channel)
     {
         auto& store = *stores[channel];
-        const auto available = store.fed.size() - store.fedRead;
-        const auto taken = std::min (available, (std::size_t) numSamples);
+        const auto taken = std::min (store.fed.size() - store.fedRead, (std::size_t) numSamples);
         std::copy_n (store.fed.begin() + (std::ptrdiff_t) store.fedRead, taken, buffers[channel]);
         std::fill (buffers[channel] + taken, buffers[channel] + numSamples, 0.0f);
         store.fedRead += taken;
     }
 }
 
-void WriteOutputBlock (ChannelStore* const* stores, const float* const* buffers, int numChannels, int numSamples)
+void WriteOutputBlock (const ChannelStores& stores, const float* const* buffers, int numSamples)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    for (int channel = 0; channel < numChannels; ++channel)
+    LockedSide side;
+    for (std::size_t channel = 0; channel < stores.size(); ++channel)
     {
         auto& store = *stores[channel];
         const auto capacity = store.captured.size();
@@ -559,16 +474,12 @@ void WriteOutputBlock (ChannelStore* const* stores, const float* const* buffers,
 
 float OutputPrefill()
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    return side.prefill;
+    return LockedSide()->prefill;
 }
 
 AudioClock CurrentAudioClock()
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    return side.clock;
+    return LockedSide()->clock;
 }
 
 void CountAudioBlock()
@@ -578,18 +489,16 @@ void CountAudioBlock()
 
 void AddManualBlockSource (std::shared_ptr<ManualBlockSource> source)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.manualSources.push_back (std::move (source));
+    LockedSide()->manualSources.push_back (std::move (source));
 }
 
 void RemoveManualBlockSource (const ManualBlockSource* source)
 {
-    auto& side = Side();
-    std::lock_guard lock (side.mutex);
-    side.manualSources.erase (std::remove_if (side.manualSources.begin(), side.manualSources.end(),
-                                              [source] (const auto& entry) { return entry.get() == source; }),
-                              side.manualSources.end());
+    LockedSide side;
+    auto& sources = side->manualSources;
+    sources.erase (
+        std::remove_if (sources.begin(), sources.end(), [source] (const auto& entry) { return entry.get() == source; }),
+        sources.end());
 }
 
 } // namespace detail

@@ -39,15 +39,13 @@ std::int64_t NextUniqueId()
 
 void BootDefaultMachine()
 {
-    // In a machine that nothing has touched yet, the first call below boots
-    // it, which builds this machine once already through a nested call.
-    static std::atomic<int> builds { 0 };
-    const int buildsBefore = builds.load();
-    detail::EnsureBooted();
-    if (builds.load() != buildsBefore)
-        return;
-    ++builds;
+    // A machine that nothing has touched yet boots as this one on the first call.
+    if (!detail::EnsureBooted())
+        detail::BuildDefaultMachine();
+}
 
+void detail::BuildDefaultMachine()
+{
     AudioDeviceSpec input;
     input.name = "Built-in Input";
     input.uid = "BuiltInInputDevice";
@@ -62,10 +60,7 @@ void BootDefaultMachine()
 
     InstallVirtualDriver();
 
-    MixerSpec mixer;
-    mixer.productId = 114;
-    mixer.serialNumber = "QV2400117";
-    mixer.versionNumber = 0x0123;
+    MixerSpec mixer; // a "Tavrolux Velmar"
     mixer.audioDelayMs = 300;
     PlugMixer (mixer);
 }
@@ -89,15 +84,13 @@ Mixer PlugMixer (const MixerSpec& spec)
     mixer.hid = AddHidDevice (properties);
 
     const auto model = ModelOf (spec.productId);
-    if (spec.audioDelayMs < 0 || (model.empty() && spec.audioName.empty()))
+    if (spec.audioDelayMs < 0 || model.empty())
         return mixer;
 
     AudioDeviceSpec audio;
-    audio.name = spec.audioName.empty() ? "Tavrolux " + model + " Main Multitrack" : spec.audioName;
-    audio.uid = spec.audioUid.empty()
-                    ? "AppleUSBAudioEngine:QUOR:Tavrolux " + (model.empty() ? std::string ("Mixer") : model) + ":" +
-                          spec.serialNumber + ":4,5"
-                    : spec.audioUid;
+    audio.name = "Tavrolux " + model + " Main Multitrack";
+    audio.uid = spec.audioUid.empty() ? "AppleUSBAudioEngine:QUOR:Tavrolux " + model + ":" + spec.serialNumber + ":4,5"
+                                      : spec.audioUid;
     if (spec.audioInputs > 0)
         audio.inputStreams = { spec.audioInputs };
     if (spec.audioOutputs > 0)

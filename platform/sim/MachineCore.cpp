@@ -100,17 +100,18 @@ bool FaultActive (Fault fault)
     return (TheCore().faults.load() & Bit (fault)) != 0;
 }
 
-void EnsureBooted()
+bool EnsureBooted()
 {
     Core& core = TheCore();
     if (core.bootDone.load (std::memory_order_acquire))
-        return;
+        return false;
     std::lock_guard<std::recursive_mutex> lock (core.bootMutex);
     if (core.bootStarted)
-        return;
+        return false;
     core.bootStarted = true;
-    BootDefaultMachine();
+    BuildDefaultMachine();
     core.bootDone.store (true, std::memory_order_release);
+    return true;
 }
 
 } // namespace detail

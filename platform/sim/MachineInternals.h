@@ -7,7 +7,8 @@
 
 #include <string>
 
-namespace sim::detail {
+namespace sim::detail
+{
 
 /** Appends one line to the call log. */
 void Log (std::string line);
@@ -15,8 +16,13 @@ void Log (std::string line);
 bool FaultActive (Fault fault);
 
 /** Builds the default machine the first time the platform is used, unless a
-    test has called Reset before. Every IOKit and HAL entry point calls it. */
-void EnsureBooted();
+    test has called Reset before; returns true for the call that built it.
+    Whatever reaches the machine's state calls it first: HidSystem::Instance
+    and the audio side's lock do. */
+bool EnsureBooted();
+
+/** Adds the default machine's devices to the machine as it is. */
+void BuildDefaultMachine();
 
 /** Each side of the machine forgets its devices and settings; called by Reset. */
 void ResetHidSide();

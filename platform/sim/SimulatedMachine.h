@@ -19,7 +19,8 @@
 #include <variant>
 #include <vector>
 
-namespace sim {
+namespace sim
+{
 
 //==============================================================================
 // The machine as a whole
@@ -83,7 +84,7 @@ IOHIDDeviceRef HidDeviceRef (HidId device);
 
 struct HidDeviceCounters
 {
-    int opens = 0;               // successful IOHIDDeviceOpen calls
+    int opens = 0; // successful IOHIDDeviceOpen calls
     int failedOpens = 0;
     int closes = 0;
     bool callbackRegistered = false;
@@ -181,17 +182,16 @@ std::vector<AudioObjectID> ExistingAggregates();
 
 struct MixerSpec
 {
-    std::uint16_t productId = 114;
+    std::uint16_t productId = 114;          // only Velmar and Tesk products get a USB audio device
     std::string serialNumber = "QV2400117"; // empty: no "SerialNumber" property
     std::optional<std::int64_t> locationId = 0x14200000;
     std::optional<std::int64_t> versionNumber = 0x0123;
     std::int64_t maxInputReportSize = 64;
     std::uint16_t usagePage = 0xFF00;
-    int audioOutputs = 12;    // channels of the USB audio device's one output stream
+    int audioOutputs = 12; // channels of the USB audio device's one output stream
     int audioInputs = 12;
-    int audioDelayMs = 200;   // after the HID interface; -1 = the audio device never shows
-    std::string audioUid;     // empty: "AppleUSBAudioEngine:QUOR:Tavrolux <model>:<serial>:4,5"
-    std::string audioName;    // empty: the product's multitrack name
+    int audioDelayMs = 200; // after the HID interface; -1 = the audio device never shows
+    std::string audioUid;   // empty: "AppleUSBAudioEngine:QUOR:Tavrolux <model>:<serial>:4,5"
 };
 
 struct Mixer

@@ -50,112 +50,62 @@ std::vector<std::uint64_t> LibcxxHashes (const std::vector<std::string>& texts)
 {
     const juce::TemporaryFile input;
     juce::String lines;
-
     for (const auto& text : texts)
-    {
         lines << juce::String::toHexString (text.data(), static_cast<int> (text.size()), 0) << "\n";
-    }
-
-    if (!input.getFile().replaceWithText (lines, false, false, "\n"))
-        return {};
 
     juce::ChildProcess helper;
-
-    if (!helper.start (juce::StringArray { QUOR_LIBCXX_STRING_HASH, input.getFile().getFullPathName() }))
+    if (!input.getFile().replaceWithText (lines, false, false, "\n") ||
+        !helper.start (juce::StringArray { QUOR_LIBCXX_STRING_HASH, input.getFile().getFullPathName() }))
         return {};
 
     const auto output = helper.readAllProcessOutput();
     helper.waitForProcessToFinish (10000);
-
     std::vector<std::uint64_t> hashes;
-
     for (const auto& line : juce::StringArray::fromLines (output.trim()))
         hashes.push_back (static_cast<std::uint64_t> (line.getHexValue64()));
-
     return hashes;
 }
 
-TEST (DeviceKey, MatchesLibcxxOnEveryLengthPath)
+TEST (DeviceKey, HashesAndKeysMatchLibcxxOnEveryLengthPath)
 {
     std::mt19937 random (20240611);
-    std::uniform_int_distribution<int> anyByte (0, 255);
-    std::vector<std::string> texts;
+    auto randomText = [&random] (std::size_t length, const std::string& alphabet)
+    {
+        std::string text;
+        for (std::size_t i = 0; i < length; ++i)
+            text.push_back (alphabet.empty() ? static_cast<char> (random() & 0xFF)
+                                             : alphabet[random() % alphabet.size()]);
+        return text;
+    };
 
     // Every length up to 200 covers 0-3, 4-8, 9-16, 17-32, 33-64, over 64 and
     // over 128 with all their boundaries; a few longer ones run the 64-byte loop often.
-    for (std::size_t length = 0; length <= 200; ++length)
-    {
-        for (int variant = 0; variant < 3; ++variant)
-        {
-            std::string text;
-
-            for (std::size_t i = 0; i < length; ++i)
-                text.push_back (static_cast<char> (anyByte (random)));
-
-            texts.push_back (text);
-        }
-    }
-
-    for (const std::size_t length : { 255, 256, 257, 511, 1000, 4096 })
-    {
-        std::string text;
-
-        for (std::size_t i = 0; i < length; ++i)
-            text.push_back (static_cast<char> (anyByte (random)));
-
-        texts.push_back (text);
-    }
-
-    const auto expected = LibcxxHashes (texts);
-    ASSERT_EQ (expected.size(), texts.size()) << "the libc++ helper did not run";
-
-    for (std::size_t i = 0; i < texts.size(); ++i)
-        EXPECT_EQ (HashOf (texts[i]), expected[i]) << "length " << texts[i].size();
-}
-
-TEST (DeviceKey, KeysMatchLibcxxForRealisticSerials)
-{
-    std::mt19937 random (7);
-    const std::string alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_ ";
-    std::uniform_int_distribution<std::size_t> pick (0, alphabet.size() - 1);
-
-    struct Case
-    {
-        std::uint16_t productId;
-        std::string serial;
-    };
-
-    std::vector<Case> cases;
     std::vector<std::string> texts;
+    for (std::size_t length = 0; length <= 200; ++length)
+        for (int variant = 0; variant < 3; ++variant)
+            texts.push_back (randomText (length, {}));
+    for (const std::size_t length : { 255, 256, 257, 511, 1000, 4096 })
+        texts.push_back (randomText (length, {}));
 
+    // Keys of realistic serials, including UTF-8 ones: the key hashes the serial's UTF-8 bytes.
+    std::vector<std::pair<std::uint16_t, std::string>> keys;
     for (std::size_t length = 0; length <= 140; ++length)
-    {
-        Case c { static_cast<std::uint16_t> (std::uniform_int_distribution<int> (0, 0xFFFF) (random)), {} };
-
-        for (std::size_t i = 0; i < length; ++i)
-            c.serial.push_back (alphabet[pick (random)]);
-
-        texts.push_back ("31281#" + std::to_string (c.productId) + "#" + c.serial);
-        cases.push_back (c);
-    }
-
-    // The key hashes the serial's UTF-8 bytes.
-    for (const std::string serial : { "Gr\xc3\xbc\xc3\x9f"
-                                      "e",
-                                      "\xe6\xb5\x8b\xe8\xaf\x95-0042" })
-    {
-        texts.push_back ("31281#121#" + serial);
-        cases.push_back ({ 121, serial });
-    }
+        keys.push_back ({ static_cast<std::uint16_t> (random()), randomText (length, "ABCXYZ0123456789-_ ") });
+    keys.push_back ({ 121, "Gr\xc3\xbc\xc3\x9f"
+                           "e" });
+    keys.push_back ({ 121, "\xe6\xb5\x8b\xe8\xaf\x95-0042" });
+    const auto hashesOnly = texts.size();
+    for (const auto& [productId, serial] : keys)
+        texts.push_back ("31281#" + std::to_string (productId) + "#" + serial);
 
     const auto expected = LibcxxHashes (texts);
     ASSERT_EQ (expected.size(), texts.size()) << "the libc++ helper did not run";
-
-    for (std::size_t i = 0; i < cases.size(); ++i)
-        EXPECT_EQ (
-            HidDevices::MakeDeviceKey (0x7A31, cases[i].productId, juce::String::fromUTF8 (cases[i].serial.c_str())),
-            static_cast<int> (static_cast<std::uint32_t> (expected[i])))
-            << texts[i];
+    for (std::size_t i = 0; i < hashesOnly; ++i)
+        EXPECT_EQ (HashOf (texts[i]), expected[i]) << "length " << texts[i].size();
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        EXPECT_EQ (HidDevices::MakeDeviceKey (0x7A31, keys[i].first, juce::String::fromUTF8 (keys[i].second.c_str())),
+                   static_cast<int> (static_cast<std::uint32_t> (expected[hashesOnly + i])))
+            << texts[hashesOnly + i];
 }
 
 } // namespace

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -14,6 +13,7 @@ namespace
 
 using hidtest::Interface;
 using hidtest::Plug;
+using Bytes = std::vector<std::uint8_t>;
 
 class HidDeviceTest : public hidtest::SimulatedHidTest
 {
@@ -39,105 +39,66 @@ protected:
     std::unique_ptr<IOHIDManager> hid;
 };
 
-std::vector<std::uint8_t> SlotBytes (const HidDevice& probe, std::size_t slot, std::size_t count)
+Bytes SlotBytes (const HidDevice& probe, std::size_t slot, std::size_t count)
 {
     const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
     const auto* start = probe.ring.get() + probe.slotSize * slot;
     return { start, start + count };
 }
 
-void Deliver (HidDevice& probe, std::uint32_t reportId, std::vector<std::uint8_t> report, void* sender = nullptr)
+void Deliver (HidDevice& probe, std::uint32_t reportId, Bytes report)
 {
-    HidDevice::OnInputReport (&HidDeviceRegistry::idTable[static_cast<std::size_t> (probe.id)], 0,
-                              sender != nullptr ? sender : probe.device, kIOHIDReportTypeInput, reportId, report.data(),
-                              static_cast<CFIndex> (report.size()));
+    HidDevice::OnInputReport (&HidDeviceRegistry::idTable[static_cast<std::size_t> (probe.id)], 0, probe.device,
+                              kIOHIDReportTypeInput, reportId, report.data(), static_cast<CFIndex> (report.size()));
 }
 
-TEST_F (HidDeviceTest, FirmwareComesFromTheVersionNumberBits)
+TEST_F (HidDeviceTest, OpenReadsFirmwareSlotSizeAndSerialWithItsFallback)
 {
     struct Case
     {
-        std::optional<std::int64_t> version;
-        int major, minor, patch;
+        Interface interface;
+        const char* firmware;
+        std::size_t slotSize;
+        const char* serial;
     };
 
+    // Report sizes no ring could hold (negative, or a slot of a terabyte) read as missing.
+    const auto no = std::nullopt;
     const Case cases[] = {
-        { 0x0123, 1, 2, 3 },    { 0x0510, 5, 1, 0 },       { 0x1234, 18, 3, 4 },
-        { 0xAB1234, 18, 3, 4 }, { std::nullopt, 0, 0, 0 },
+        { { .version = 0x0123, .maxReportSize = 0 }, "1.2.3", 0, "QV2400117" },
+        { { .serial = no, .version = 0x1234, .maxReportSize = 1, .locationId = 0x14200000 }, "18.3.4", 1, "14200000" },
+        { { .serial = no, .version = 0xAB1234, .maxReportSize = 3, .locationId = 0x1A }, "18.3.4", 4, "0000001A" },
+        { { .serial = no, .version = no, .maxReportSize = 64, .locationId = 0xFA120000 }, "0.0.0", 64, "FA120000" },
+        { { .serial = no, .version = 0x0510, .maxReportSize = 65, .locationId = 0x1000000AB },
+          "5.1.0",
+          128,
+          "000000AB" },
+        { { .serial = no, .maxReportSize = 1000, .locationId = 0 }, "1.2.3", 1024, "" },
+        { { .serial = no, .maxReportSize = no }, "1.2.3", 0, "" },
+        { { .serial = "", .maxReportSize = -1, .locationId = 0x1A }, "1.2.3", 0, "0000001A" },
+        { { .serial = "QV77", .maxReportSize = 1LL << 40, .locationId = 0x14200000 }, "1.2.3", 0, "QV77" },
     };
 
     std::int64_t uniqueId = 100;
-
-    for (const auto& c : cases)
+    for (auto c : cases)
     {
-        Plug ({ .uniqueId = ++uniqueId, .version = c.version });
+        c.interface.uniqueId = ++uniqueId;
+        Plug (c.interface);
         const auto probe = Probe (juce::String (uniqueId));
-
-        EXPECT_EQ (probe->firmwareMajor, c.major) << uniqueId;
-        EXPECT_EQ (probe->firmwareMinor, c.minor) << uniqueId;
-        EXPECT_EQ (probe->firmwarePatch, c.patch) << uniqueId;
-    }
-}
-
-TEST_F (HidDeviceTest, RingSlotsAreTheNextPowerOfTwoOfTheReportSize)
-{
-    struct Case
-    {
-        std::optional<std::int64_t> reportSize;
-        std::size_t slotSize;
-    };
-
-    // Sizes no ring could hold (negative, or a slot of a terabyte) read as missing.
-    const Case cases[] = { { 0, 0 },   { 1, 1 },        { 2, 2 },       { 3, 4 },
-                           { 64, 64 }, { 65, 128 },     { 1000, 1024 }, { std::nullopt, 0 },
-                           { -1, 0 },  { 1LL << 40, 0 } };
-
-    std::int64_t uniqueId = 200;
-
-    for (const auto& c : cases)
-    {
-        Plug ({ .uniqueId = ++uniqueId, .maxReportSize = c.reportSize });
-        const auto probe = Probe (juce::String (uniqueId));
-
         ASSERT_NE (probe->device, nullptr);
+        EXPECT_EQ (juce::String (probe->firmwareMajor) + "." + juce::String (probe->firmwareMinor) + "." +
+                       juce::String (probe->firmwarePatch),
+                   c.firmware);
         EXPECT_EQ (probe->slotSize, c.slotSize) << uniqueId;
         EXPECT_EQ (probe->ringBytes, c.slotSize * 1024) << uniqueId;
         EXPECT_GE (probe->slotSize, probe->reportSize) << uniqueId;
-    }
-}
-
-TEST_F (HidDeviceTest, SerialNumberFallsBackToTheLocationId)
-{
-    struct Case
-    {
-        std::optional<std::string> serial;
-        std::optional<std::int64_t> location;
-        const char* expected;
-    };
-
-    const Case cases[] = {
-        { std::nullopt, 0x14200000, "14200000" },
-        { std::nullopt, 0x1A, "0000001A" },
-        { std::nullopt, 0xFA120000, "FA120000" },
-        { std::nullopt, 0x1000000AB, "000000AB" },
-        { std::nullopt, 0, "" },
-        { std::nullopt, std::nullopt, "" },
-        { std::string (""), 0x1A, "0000001A" },
-        { std::string ("QV77"), 0x14200000, "QV77" },
-    };
-
-    std::int64_t uniqueId = 300;
-
-    for (const auto& c : cases)
-    {
-        Plug ({ .uniqueId = ++uniqueId, .serial = c.serial, .locationId = c.location });
-        EXPECT_EQ (Probe (juce::String (uniqueId))->serialNumber, c.expected) << uniqueId;
+        EXPECT_EQ (probe->serialNumber, c.serial) << uniqueId;
     }
 
     // A serial number that is not a string is no serial number.
     sim::AddHidDevice (
-        { { "VendorID", 0x7A31 }, { "UniqueID", 399 }, { "SerialNumber", 12345 }, { "LocationID", 0x2B } });
-    EXPECT_EQ (Probe ("399")->serialNumber, "0000002B");
+        { { "VendorID", 0x7A31 }, { "UniqueID", 199 }, { "SerialNumber", 12345 }, { "LocationID", 0x2B } });
+    EXPECT_EQ (Probe ("199")->serialNumber, "0000002B");
 }
 
 TEST_F (HidDeviceTest, AttachFindsTheInterfaceByItsUniqueIdText)
@@ -145,73 +106,55 @@ TEST_F (HidDeviceTest, AttachFindsTheInterfaceByItsUniqueIdText)
     const auto five = Plug ({ .uniqueId = 0x100000005 }); // low 32 bits: 5
     const auto minusSeven = Plug ({ .uniqueId = -7 });
     sim::AddHidDevice ({ { "VendorID", 0x7A31 }, { "SerialNumber", std::string ("NOID") } });
-
     EXPECT_EQ (Probe ("5")->device, sim::HidDeviceRef (five));
     EXPECT_EQ (Probe ("-7")->device, sim::HidDeviceRef (minusSeven));
     EXPECT_EQ (Probe ("0")->serialNumber, "NOID");
 
     sim::ClearCallLog();
     const auto missing = Probe ("4294967301");
-
     EXPECT_EQ (missing->device, nullptr);
     EXPECT_EQ (missing->id, -1);
-    EXPECT_EQ (missing->serialNumber, "");
-    EXPECT_EQ (missing->firmwareMajor, 0xFF);
-    EXPECT_EQ (missing->ring, nullptr);
     EXPECT_EQ (hidtest::CountLogLines ("IOHIDDeviceOpen"), 0);
 }
 
-TEST_F (HidDeviceTest, OpenRegistersAndDestructionUndoesEverything)
+TEST_F (HidDeviceTest, OpenRegistersAFailedOpenStillReadsAndDestructionUndoesBoth)
 {
     const auto unit = Plug ({ .uniqueId = 42 });
-    const IOHIDDeviceRef ref = sim::HidDeviceRef (unit);
-    const auto referencesBefore = CFGetRetainCount (ref);
+    const auto failing = Plug ({ .uniqueId = 43, .serial = std::nullopt, .version = 0x0205, .locationId = 0x1A });
+    sim::FailHidDeviceOpen (failing);
+    const IOHIDDeviceRef refs[] = { sim::HidDeviceRef (unit), sim::HidDeviceRef (failing) };
+    const CFIndex referencesBefore[] = { CFGetRetainCount (refs[0]), CFGetRetainCount (refs[1]) };
 
     auto probe = Probe ("42");
-
-    ASSERT_EQ (probe->device, ref);
+    auto failed = Probe ("43");
+    ASSERT_EQ (probe->device, refs[0]);
     EXPECT_EQ (probe->id, 0);
-    EXPECT_EQ (CFGetRetainCount (ref), referencesBefore + 1);
     EXPECT_TRUE (sim::GetHidDeviceCounters (unit).callbackRegistered);
     EXPECT_EQ (sim::GetHidDeviceCounters (unit).opens, 1);
+    EXPECT_EQ (failed->serialNumber, "0000001A");
+    EXPECT_EQ (failed->firmwareMajor, 2);
+    EXPECT_EQ (failed->firmwarePatch, 5);
+    EXPECT_EQ (sim::GetHidDeviceCounters (failing).failedOpens, 1);
+    EXPECT_FALSE (sim::GetHidDeviceCounters (failing).callbackRegistered);
+    for (int i : { 0, 1 })
+        EXPECT_EQ (CFGetRetainCount (refs[i]), referencesBefore[i] + 1);
     {
         const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
         EXPECT_EQ (HidDeviceRegistry::idTable[0], 0);
-        ASSERT_EQ (HidDeviceRegistry::devicesById.size(), 1u);
-        EXPECT_EQ (HidDeviceRegistry::devicesById.at (0), probe.get());
+        EXPECT_EQ (HidDeviceRegistry::idTable[1], -1);
+        EXPECT_EQ (HidDeviceRegistry::devicesById, (std::map<std::uint32_t, HidDevice*> { { 0, probe.get() } }));
     }
 
     probe.reset();
-
-    const auto counters = sim::GetHidDeviceCounters (unit);
-    EXPECT_EQ (counters.closes, 1);
-    EXPECT_FALSE (counters.callbackRegistered);
-    EXPECT_EQ (CFGetRetainCount (ref), referencesBefore);
+    failed.reset();
+    for (int i : { 0, 1 })
+    {
+        EXPECT_EQ (sim::GetHidDeviceCounters (i == 0 ? unit : failing).closes, 1);
+        EXPECT_FALSE (sim::GetHidDeviceCounters (i == 0 ? unit : failing).callbackRegistered);
+        EXPECT_EQ (CFGetRetainCount (refs[i]), referencesBefore[i]);
+    }
     EXPECT_TRUE (hidtest::IdTableAllFree());
     EXPECT_TRUE (HidDeviceRegistry::devicesById.empty());
-}
-
-TEST_F (HidDeviceTest, FailedOpenStillReadsClosesAndReleases)
-{
-    const auto unit = Plug ({ .uniqueId = 43, .serial = std::nullopt, .version = 0x0205, .locationId = 0x1A });
-    sim::FailHidDeviceOpen (unit);
-    const IOHIDDeviceRef ref = sim::HidDeviceRef (unit);
-    const auto referencesBefore = CFGetRetainCount (ref);
-
-    auto probe = Probe ("43");
-
-    EXPECT_EQ (probe->serialNumber, "0000001A");
-    EXPECT_EQ (probe->firmwareMajor, 2);
-    EXPECT_EQ (probe->firmwarePatch, 5);
-    EXPECT_EQ (sim::GetHidDeviceCounters (unit).failedOpens, 1);
-    EXPECT_FALSE (sim::GetHidDeviceCounters (unit).callbackRegistered);
-    EXPECT_TRUE (HidDeviceRegistry::devicesById.empty());
-    EXPECT_TRUE (hidtest::IdTableAllFree());
-
-    probe.reset();
-
-    EXPECT_EQ (sim::GetHidDeviceCounters (unit).closes, 1);
-    EXPECT_EQ (CFGetRetainCount (ref), referencesBefore);
 }
 
 TEST_F (HidDeviceTest, ReportsArriveOnTheHidThreadIntoConsecutiveSlots)
@@ -238,51 +181,38 @@ TEST_F (HidDeviceTest, ReportsArriveOnTheHidThreadIntoConsecutiveSlots)
     ASSERT_TRUE (hidtest::WaitFor ([&] { return probe->writeSlot.load() == first + 2; }));
 
     // With a report ID the ID byte is left out; without one every byte is kept.
-    EXPECT_EQ (SlotBytes (*probe, first, 9), (std::vector<std::uint8_t> { 1, 2, 3, 4, 5, 6, 7, 8, 0 }));
-    EXPECT_EQ (SlotBytes (*probe, first + 1, 9), (std::vector<std::uint8_t> { 9, 8, 7, 6, 5, 4, 3, 2, 0 }));
+    EXPECT_EQ (SlotBytes (*probe, first, 9), (Bytes { 1, 2, 3, 4, 5, 6, 7, 8, 0 }));
+    EXPECT_EQ (SlotBytes (*probe, first + 1, 9), (Bytes { 9, 8, 7, 6, 5, 4, 3, 2, 0 }));
 }
 
-TEST_F (HidDeviceTest, TheRingWrapsAfter1024Reports)
-{
-    Plug ({ .uniqueId = 51, .maxReportSize = 4 });
-    const auto probe = Probe ("51");
-
-    for (int n = 0; n < 1025; ++n)
-        Deliver (*probe, 0, { static_cast<std::uint8_t> (n & 0xFF), static_cast<std::uint8_t> (n >> 8), 0xAA, 0xBB });
-
-    EXPECT_EQ (probe->writeSlot.load(), 1u);
-    EXPECT_EQ (SlotBytes (*probe, 0, 4), (std::vector<std::uint8_t> { 0x00, 0x04, 0xAA, 0xBB })); // report 1024
-    EXPECT_EQ (SlotBytes (*probe, 1, 4), (std::vector<std::uint8_t> { 0x01, 0x00, 0xAA, 0xBB }));
-    EXPECT_EQ (SlotBytes (*probe, 1023, 4), (std::vector<std::uint8_t> { 0xFF, 0x03, 0xAA, 0xBB }));
-}
-
-TEST_F (HidDeviceTest, ReportsThatDoNotFitASlotStoreNothing)
+TEST_F (HidDeviceTest, OnlyReportsThatFitASlotAreStoredAndThe1025thWraps)
 {
     Plug ({ .uniqueId = 52, .maxReportSize = 4 });
+    Plug ({ .uniqueId = 53, .maxReportSize = 0 });
     const auto probe = Probe ("52");
+    const auto empty = Probe ("53");
+    ASSERT_EQ (empty->slotSize, 0u);
 
     Deliver (*probe, 5, {});                   // too short to hold its own ID
     Deliver (*probe, 0, { 1, 2, 3, 4, 5 });    // longer than a slot
     Deliver (*probe, 7, { 7, 1, 2, 3, 4, 5 }); // longer than a slot after its ID
+    for (const auto& report : { Bytes {}, Bytes { 1 } })
+        Deliver (*empty, 0, report);
+    Deliver (*empty, 3, { 3 });
+    EXPECT_EQ (empty->writeSlot.load(), 0u);
     EXPECT_EQ (probe->writeSlot.load(), 0u);
-    EXPECT_EQ (SlotBytes (*probe, 0, 4), (std::vector<std::uint8_t> { 0, 0, 0, 0 }));
-    EXPECT_EQ (SlotBytes (*probe, 1, 4), (std::vector<std::uint8_t> { 0, 0, 0, 0 }));
+    EXPECT_EQ (SlotBytes (*probe, 0, 8), (Bytes (8, 0)));
 
     Deliver (*probe, 7, { 7, 1, 2, 3, 4 }); // exactly a slot after its ID
     EXPECT_EQ (probe->writeSlot.load(), 1u);
-    EXPECT_EQ (SlotBytes (*probe, 0, 4), (std::vector<std::uint8_t> { 1, 2, 3, 4 }));
-}
+    EXPECT_EQ (SlotBytes (*probe, 0, 4), (Bytes { 1, 2, 3, 4 }));
 
-TEST_F (HidDeviceTest, AnEmptyRingStoresNothing)
-{
-    Plug ({ .uniqueId = 53, .maxReportSize = 0 });
-    const auto probe = Probe ("53");
-    ASSERT_EQ (probe->slotSize, 0u);
-
-    Deliver (*probe, 0, {});
-    Deliver (*probe, 0, { 1 });
-    Deliver (*probe, 3, { 3 });
-    EXPECT_EQ (probe->writeSlot.load(), 0u);
+    for (int n = 1; n <= 1024; ++n)
+        Deliver (*probe, 0, { static_cast<std::uint8_t> (n & 0xFF), static_cast<std::uint8_t> (n >> 8), 0xAA, 0xBB });
+    EXPECT_EQ (probe->writeSlot.load(), 1u);
+    EXPECT_EQ (SlotBytes (*probe, 0, 4), (Bytes { 0x00, 0x04, 0xAA, 0xBB })); // report 1024
+    EXPECT_EQ (SlotBytes (*probe, 1, 4), (Bytes { 0x01, 0x00, 0xAA, 0xBB }));
+    EXPECT_EQ (SlotBytes (*probe, 1023, 4), (Bytes { 0xFF, 0x03, 0xAA, 0xBB }));
 }
 
 TEST_F (HidDeviceTest, LateAndForeignReportsChangeNothing)
@@ -296,7 +226,6 @@ TEST_F (HidDeviceTest, LateAndForeignReportsChangeNothing)
     auto probe = Probe ("60");
     ASSERT_EQ (probe->id, 0);
     probe.reset();
-
     // The handle is gone: its entry says so, and nothing is touched.
     EXPECT_EQ (*context, -1);
     HidDevice::OnInputReport (context, 0, firstRef, kIOHIDReportTypeInput, 0, report, 4);
@@ -307,9 +236,8 @@ TEST_F (HidDeviceTest, LateAndForeignReportsChangeNothing)
     ASSERT_EQ (other->device, sim::HidDeviceRef (second));
     HidDevice::OnInputReport (context, 0, firstRef, kIOHIDReportTypeInput, 0, report, 4);
     HidDevice::OnInputReport (nullptr, 0, other->device, kIOHIDReportTypeInput, 0, report, 4);
-
     EXPECT_EQ (other->writeSlot.load(), 0u);
-    EXPECT_EQ (SlotBytes (*other, 0, 4), (std::vector<std::uint8_t> { 0, 0, 0, 0 }));
+    EXPECT_EQ (SlotBytes (*other, 0, 4), (Bytes { 0, 0, 0, 0 }));
 
     HidDevice::OnInputReport (context, 0, other->device, kIOHIDReportTypeInput, 0, report, 4);
     EXPECT_EQ (other->writeSlot.load(), 1u);

@@ -7,10 +7,7 @@
 #include <juce_core/juce_core.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -39,35 +36,35 @@ inline sim::HidId Plug (const Interface& i)
                                     { "ProductID", i.productId },
                                     { "PrimaryUsagePage", i.usagePage },
                                     { "UniqueID", i.uniqueId } };
-
     if (i.serial)
         properties["SerialNumber"] = *i.serial;
-
     if (i.version)
         properties["VersionNumber"] = *i.version;
-
     if (i.maxReportSize)
         properties["MaxInputReportSize"] = *i.maxReportSize;
-
     if (i.locationId)
         properties["LocationID"] = *i.locationId;
-
     return sim::AddHidDevice (properties);
+}
+
+/** "major.minor.patch" of a probe or a device record. */
+template <typename Probed>
+juce::String Firmware (const Probed& probed)
+{
+    return juce::String (probed.firmwareMajor) + "." + juce::String (probed.firmwareMinor) + "." +
+           juce::String (probed.firmwarePatch);
 }
 
 /** Polls until the condition holds or the (generous) time is up. */
 inline bool WaitFor (const std::function<bool()>& condition, int timeoutMs = 5000)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
     while (!condition())
     {
         if (std::chrono::steady_clock::now() > deadline)
             return false;
-
         std::this_thread::sleep_for (std::chrono::milliseconds (1));
     }
-
     return true;
 }
 
@@ -75,11 +72,19 @@ inline bool WaitFor (const std::function<bool()>& condition, int timeoutMs = 500
 inline int CountThreadsNamed (const juce::String& name)
 {
     int count = 0;
-
     for (const auto& task : juce::File ("/proc/self/task").findChildFiles (juce::File::findDirectories, false))
-        if (task.getChildFile ("comm").loadFileAsString().trim() == name)
-            ++count;
+        count += task.getChildFile ("comm").loadFileAsString().trim() == name ? 1 : 0;
+    return count;
+}
 
+/** The devices a manager's copied set holds now. */
+inline int CountCopiedDevices (IOHIDManagerRef manager)
+{
+    const CFSetRef set = IOHIDManagerCopyDevices (manager);
+    if (set == nullptr)
+        return 0;
+    const auto count = static_cast<int> (CFSetGetCount (set));
+    CFRelease (set);
     return count;
 }
 
@@ -87,7 +92,6 @@ inline int CountThreadsNamed (const juce::String& name)
 inline void DirtyIdTable()
 {
     const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
-
     for (std::size_t i = 0; i < HidDeviceRegistry::idTable.size(); ++i)
         HidDeviceRegistry::idTable[i] = static_cast<std::int32_t> (i);
 }
@@ -95,61 +99,19 @@ inline void DirtyIdTable()
 inline bool IdTableAllFree()
 {
     const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
-
     for (const auto entry : HidDeviceRegistry::idTable)
         if (entry != -1)
             return false;
-
     return true;
 }
 
 inline int CountLogLines (const std::string& prefix)
 {
     int count = 0;
-
     for (const auto& line : sim::CallLog())
-        if (line.rfind (prefix, 0) == 0)
-            ++count;
-
+        count += line.rfind (prefix, 0) == 0 ? 1 : 0;
     return count;
 }
-
-/** Ends the process if a test hangs, so that a deadlock shows as a failure at once. */
-class Watchdog
-{
-public:
-    explicit Watchdog (int seconds)
-        : thread (
-              [this, seconds]
-              {
-                  std::unique_lock<std::mutex> lock (mutex);
-
-                  if (!done.wait_for (lock, std::chrono::seconds (seconds), [this] { return finished; }))
-                  {
-                      std::fprintf (stderr, "watchdog: the test hung (deadlock?)\n");
-                      std::_Exit (3);
-                  }
-              })
-    {
-    }
-
-    ~Watchdog()
-    {
-        {
-            const std::lock_guard<std::mutex> lock (mutex);
-            finished = true;
-        }
-
-        done.notify_one();
-        thread.join();
-    }
-
-private:
-    std::mutex mutex;
-    std::condition_variable done;
-    bool finished = false;
-    std::thread thread;
-};
 
 /** Every test starts on an empty simulated machine. */
 class SimulatedHidTest : public ::testing::Test

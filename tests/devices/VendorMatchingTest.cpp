@@ -7,8 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include <memory>
-
 namespace
 {
 
@@ -42,58 +40,23 @@ extern "C"
 namespace
 {
 
-class VendorMatchingTest : public hidtest::SimulatedHidTest
+// Handing the manager a null or empty dictionary would match every HID
+// device on the system; without the vendor entry it is left unmatched instead.
+TEST (VendorMatching, WithoutTheVendorNumberOrTheDictionaryNothingMatches)
 {
-protected:
-    void SetUp() override
+    for (bool* failure : { &failNumbers, &failDictionaries })
     {
-        SimulatedHidTest::SetUp();
+        sim::Reset();
         hidtest::Plug ({ .uniqueId = 1 });
         hidtest::Plug ({ .uniqueId = 2, .vendorId = 0x05AC });
+        *failure = true;
+        const IOHIDManager hid;
+        *failure = false;
+
+        ASSERT_NE (hid.manager, nullptr);
+        EXPECT_TRUE (sim::HidMatchingHistory().empty());
+        EXPECT_EQ (hidtest::CountCopiedDevices (hid.manager), 0);
     }
-
-    static int CountMatched (IOHIDManagerRef manager)
-    {
-        const CFSetRef set = IOHIDManagerCopyDevices (manager);
-
-        if (set == nullptr)
-            return 0;
-
-        const auto count = static_cast<int> (CFSetGetCount (set));
-        CFRelease (set);
-        return count;
-    }
-};
-
-TEST_F (VendorMatchingTest, WithTheDictionaryBuiltOnlyTheMakersDevicesMatch)
-{
-    const IOHIDManager hid;
-    EXPECT_EQ (sim::HidMatchingHistory().size(), 1u);
-    EXPECT_EQ (CountMatched (hid.manager), 1);
-}
-
-// Handing the manager a null or empty dictionary would match every HID
-// device on the system; it is left without matching instead.
-TEST_F (VendorMatchingTest, NoVendorNumberMeansNoMatchingAtAll)
-{
-    failNumbers = true;
-    const IOHIDManager hid;
-    failNumbers = false;
-
-    ASSERT_NE (hid.manager, nullptr);
-    EXPECT_TRUE (sim::HidMatchingHistory().empty());
-    EXPECT_EQ (CountMatched (hid.manager), 0);
-}
-
-TEST_F (VendorMatchingTest, NoDictionaryMeansNoMatchingAtAll)
-{
-    failDictionaries = true;
-    const IOHIDManager hid;
-    failDictionaries = false;
-
-    ASSERT_NE (hid.manager, nullptr);
-    EXPECT_TRUE (sim::HidMatchingHistory().empty());
-    EXPECT_EQ (CountMatched (hid.manager), 0);
 }
 
 } // namespace

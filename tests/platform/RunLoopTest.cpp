@@ -15,7 +15,6 @@ namespace
 {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 /** CPU time the calling thread has used so far. */
 std::chrono::nanoseconds ThreadCpuTime()
@@ -25,22 +24,23 @@ std::chrono::nanoseconds ThreadCpuTime()
     return std::chrono::seconds (now.tv_sec) + std::chrono::nanoseconds (now.tv_nsec);
 }
 
-/** A thread with a source on its run loop, so that runs wait instead of finishing. */
+/** Runs body on a thread with a source on its run loop, so that runs wait instead of finishing. */
 class LoopThread
 {
 public:
-    explicit LoopThread (std::function<void (CFRunLoopRef)> body_) : body (std::move (body_))
+    explicit LoopThread (std::function<void (CFRunLoopRef)> body)
     {
+        std::promise<CFRunLoopRef> started;
         thread = std::thread (
-            [this]
+            [&started, body]
             {
-                CFRunLoopRef loop = CFRunLoopGetCurrent();
-                cf::AddRunLoopSource (loop);
-                loopPromise.set_value (loop);
-                body (loop);
-                cf::RemoveRunLoopSource (loop);
+                CFRunLoopRef current = CFRunLoopGetCurrent();
+                cf::AddRunLoopSource (current);
+                started.set_value (current);
+                body (current);
+                cf::RemoveRunLoopSource (current);
             });
-        loop = loopPromise.get_future().get();
+        loop = started.get_future().get();
     }
 
     ~LoopThread() { thread.join(); }
@@ -48,76 +48,54 @@ public:
     CFRunLoopRef loop = nullptr;
 
 private:
-    std::function<void (CFRunLoopRef)> body;
-    std::promise<CFRunLoopRef> loopPromise;
     std::thread thread;
 };
 
 } // namespace
 
-TEST (RunLoop, FinishesAtOnceWithNothingScheduled)
-{
-    auto result =
-        std::async (std::launch::async, [] { return CFRunLoopRunInMode (kCFRunLoopDefaultMode, 1.0e6, true); });
-    ASSERT_EQ (result.wait_for (30s), std::future_status::ready) << "an empty loop waited instead of finishing";
-    EXPECT_EQ (result.get(), kCFRunLoopRunFinished);
-}
-
-TEST (RunLoop, IsOnePerThread)
+TEST (RunLoop, IsOnePerThreadAndFinishesAtOnceWithNothingScheduled)
 {
     CFRunLoopRef mine = CFRunLoopGetCurrent();
     EXPECT_EQ (mine, CFRunLoopGetCurrent());
-    EXPECT_EQ (CFGetTypeID (mine), CFRunLoopGetTypeID());
-    CFRunLoopRef other = nullptr;
-    std::thread ([&other] { other = CFRunLoopGetCurrent(); }).join();
-    EXPECT_NE (other, mine);
+    auto other = std::async (std::launch::async,
+                             []
+                             {
+                                 const auto result = CFRunLoopRunInMode (kCFRunLoopDefaultMode, 1.0e6, true);
+                                 return std::make_pair (CFRunLoopGetCurrent(), result);
+                             });
+    ASSERT_EQ (other.wait_for (30s), std::future_status::ready) << "an empty loop waited instead of finishing";
+    const auto [otherLoop, result] = other.get();
+    EXPECT_NE (otherLoop, mine);
+    EXPECT_EQ (result, kCFRunLoopRunFinished);
 }
 
-TEST (RunLoop, TimesOutAsleepWhenNoSourceFires)
+TEST (RunLoop, SleepsUntilItTimesOutOrAPostedTaskWakesItOnItsThread)
 {
-    std::promise<CFRunLoopRunResult> result;
+    std::promise<CFRunLoopRunResult> timedOut, woken;
     std::chrono::nanoseconds elapsed {}, cpu {};
-    {
-        LoopThread thread (
-            [&] (CFRunLoopRef)
-            {
-                const auto startWall = Clock::now();
-                const auto startCpu = ThreadCpuTime();
-                result.set_value (CFRunLoopRunInMode (kCFRunLoopDefaultMode, 0.3, true));
-                cpu = ThreadCpuTime() - startCpu;
-                elapsed = Clock::now() - startWall;
-            });
-    }
-    EXPECT_EQ (result.get_future().get(), kCFRunLoopRunTimedOut);
-    EXPECT_GE (elapsed, 300ms);
-    // A loop that polls instead of sleeping burns about as much CPU as wall-clock time.
-    EXPECT_LT (cpu, elapsed / 4);
-}
-
-TEST (RunLoop, APostedTaskWakesTheLoopAndRunsOnItsThread)
-{
-    std::promise<CFRunLoopRunResult> result;
     std::thread::id loopThreadId, taskThreadId;
-    std::atomic<bool> ran { false };
     {
         LoopThread thread (
             [&] (CFRunLoopRef)
             {
                 loopThreadId = std::this_thread::get_id();
-                result.set_value (CFRunLoopRunInMode (kCFRunLoopDefaultMode, 1.0e6, true));
+                const auto startWall = std::chrono::steady_clock::now();
+                const auto startCpu = ThreadCpuTime();
+                timedOut.set_value (CFRunLoopRunInMode (kCFRunLoopDefaultMode, 0.3, true));
+                cpu = ThreadCpuTime() - startCpu;
+                elapsed = std::chrono::steady_clock::now() - startWall;
+                woken.set_value (CFRunLoopRunInMode (kCFRunLoopDefaultMode, 1.0e6, true));
             });
-        std::this_thread::sleep_for (50ms); // let the loop go to sleep first
-        EXPECT_TRUE (cf::PostToRunLoop (thread.loop,
-                                        [&]
-                                        {
-                                            taskThreadId = std::this_thread::get_id();
-                                            ran = true;
-                                        }));
-        auto future = result.get_future();
+        EXPECT_EQ (timedOut.get_future().get(), kCFRunLoopRunTimedOut);
+        std::this_thread::sleep_for (50ms); // let the loop go to sleep again
+        EXPECT_TRUE (cf::PostToRunLoop (thread.loop, [&] { taskThreadId = std::this_thread::get_id(); }));
+        auto future = woken.get_future();
         ASSERT_EQ (future.wait_for (30s), std::future_status::ready);
         EXPECT_EQ (future.get(), kCFRunLoopRunHandledSource);
     }
-    EXPECT_TRUE (ran);
+    EXPECT_GE (elapsed, 300ms);
+    // A loop that polls instead of sleeping burns about as much CPU as wall-clock time.
+    EXPECT_LT (cpu, elapsed / 4);
     EXPECT_EQ (taskThreadId, loopThreadId);
 }
 
@@ -136,10 +114,9 @@ TEST (RunLoop, HandlesEveryQueuedTaskWhenNotAskedToReturnAfterOne)
     EXPECT_EQ (handled.load(), 3);
 }
 
-TEST (RunLoop, StopEndsARunButAWakeUpDoesNot)
+TEST (RunLoop, StopEndsTheCurrentOrNextRunButAWakeUpDoesNot)
 {
     std::promise<CFRunLoopRunResult> woken, stopped;
-    std::promise<void> wokenDone;
     LoopThread thread (
         [&] (CFRunLoopRef)
         {
@@ -149,16 +126,12 @@ TEST (RunLoop, StopEndsARunButAWakeUpDoesNot)
     std::this_thread::sleep_for (50ms);
     CFRunLoopWakeUp (thread.loop);
     EXPECT_EQ (woken.get_future().get(), kCFRunLoopRunTimedOut);
-
     std::this_thread::sleep_for (50ms);
     CFRunLoopStop (thread.loop);
     auto future = stopped.get_future();
     ASSERT_EQ (future.wait_for (30s), std::future_status::ready);
     EXPECT_EQ (future.get(), kCFRunLoopRunStopped);
-}
 
-TEST (RunLoop, AStopBeforeTheRunEndsTheNextRunOnly)
-{
     cf::AddRunLoopSource (CFRunLoopGetCurrent());
     CFRunLoopStop (CFRunLoopGetCurrent());
     EXPECT_EQ (CFRunLoopRunInMode (kCFRunLoopDefaultMode, 1.0e6, true), kCFRunLoopRunStopped);
@@ -169,8 +142,7 @@ TEST (RunLoop, AStopBeforeTheRunEndsTheNextRunOnly)
 TEST (RunLoop, RefusesTasksOnceItsThreadHasEnded)
 {
     CFRunLoopRef loop = nullptr;
-    std::thread ([&loop] { loop = static_cast<CFRunLoopRef> (const_cast<void*> (CFRetain (CFRunLoopGetCurrent()))); })
-        .join();
+    std::thread ([&loop] { loop = (CFRunLoopRef) CFRetain (CFRunLoopGetCurrent()); }).join();
     bool ran = false;
     EXPECT_FALSE (cf::PostToRunLoop (loop, [&ran] { ran = true; }));
     EXPECT_FALSE (ran);

@@ -45,9 +45,6 @@ extern "C"
     Boolean CFEqual (CFTypeRef first, CFTypeRef second);
     CFHashCode CFHash (CFTypeRef object);
 
-    /** Always NULL in this implementation: there are no descriptions. */
-    CFStringRef CFCopyDescription (CFTypeRef object);
-
 #ifdef __cplusplus
 }
 #endif

@@ -28,7 +28,6 @@ enum
     };
 
     extern const CFRunLoopMode kCFRunLoopDefaultMode;
-    extern const CFStringRef kCFRunLoopCommonModes;
 
     CFTypeID CFRunLoopGetTypeID (void);
 

@@ -30,7 +30,6 @@ extern "C"
     void IOHIDManagerSetDeviceMatching (IOHIDManagerRef manager, CFDictionaryRef matching);
 
     void IOHIDManagerScheduleWithRunLoop (IOHIDManagerRef manager, CFRunLoopRef runLoop, CFStringRef runLoopMode);
-    void IOHIDManagerUnscheduleFromRunLoop (IOHIDManagerRef manager, CFRunLoopRef runLoop, CFStringRef runLoopMode);
 
     /** A new set of the present devices that match, owned by the caller; NULL when none match or the
         manager is not open. */

@@ -1,0 +1,129 @@
+#pragma once
+
+#include "platform/sim/SimulatedMachine.h"
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace platformtest
+{
+
+inline AudioObjectPropertyAddress Address (AudioObjectPropertySelector selector,
+                                           AudioObjectPropertyScope scope = kAudioObjectPropertyScopeGlobal)
+{
+    return { selector, scope, kAudioObjectPropertyElementMain };
+}
+
+/** A device named name with UID name + "-uid". */
+inline AudioObjectID AddDevice (const std::string& name, std::vector<int> inputs, std::vector<int> outputs,
+                                int appearAfterMs = 0, bool isAggregate = false)
+{
+    return sim::AddAudioDevice (
+        { name, name + "-uid", std::move (inputs), std::move (outputs), appearAfterMs, isAggregate });
+}
+
+inline std::string Text (CFStringRef string)
+{
+    char buffer[256] = {};
+    CFStringGetCString (string, buffer, sizeof (buffer), kCFStringEncodingUTF8);
+    return buffer;
+}
+
+/** A string property read with the size the system uses; "" and the status on failure. */
+inline std::pair<OSStatus, std::string> StringProperty (AudioObjectID object, AudioObjectPropertySelector selector)
+{
+    const auto address = Address (selector);
+    CFStringRef value = nullptr;
+    UInt32 size = sizeof (value);
+    const auto status = AudioObjectGetPropertyData (object, &address, 0, nullptr, &size, &value);
+    std::string text;
+    if (value != nullptr)
+    {
+        text = Text (value);
+        CFRelease (value);
+    }
+    return { status, text };
+}
+
+/** An array of object ids read the way the system reads it: size first, then data. */
+inline std::vector<AudioObjectID> Ids (AudioObjectID object, AudioObjectPropertySelector selector)
+{
+    const auto address = Address (selector);
+    UInt32 size = 0;
+    if (AudioObjectGetPropertyDataSize (object, &address, 0, nullptr, &size) != 0)
+        return {};
+    std::vector<AudioObjectID> ids (size / sizeof (AudioObjectID));
+    if (AudioObjectGetPropertyData (object, &address, 0, nullptr, &size, ids.data()) != 0)
+        return {};
+    ids.resize (size / sizeof (AudioObjectID));
+    return ids;
+}
+
+inline std::vector<AudioObjectID> DeviceList()
+{
+    return Ids (kAudioObjectSystemObject, kAudioHardwarePropertyDevices);
+}
+
+inline bool Listed (AudioObjectID id)
+{
+    const auto ids = DeviceList();
+    return std::find (ids.begin(), ids.end(), id) != ids.end();
+}
+
+/** A private aggregate of the devices with these UIDs (drift-compensated, the last one the master), made through
+    the HAL; its UID is name + "-uid". */
+inline OSStatus CreateAggregate (const std::string& name, const std::vector<std::string>& subUids, AudioObjectID& id)
+{
+    auto put = [] (CFMutableDictionaryRef dictionary, const char* key, CFTypeRef value)
+    {
+        CFStringRef k = CFStringCreateWithCString (nullptr, key, kCFStringEncodingUTF8);
+        CFDictionaryAddValue (dictionary, k, value);
+        CFRelease (k);
+        CFRelease (value);
+    };
+    auto string = [] (const std::string& text)
+    { return CFStringCreateWithCString (nullptr, text.c_str(), kCFStringEncodingUTF8); };
+    auto number = [] (SInt32 value) { return CFNumberCreate (nullptr, kCFNumberSInt32Type, &value); };
+    auto dictionary = [] {
+        return CFDictionaryCreateMutable (nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    };
+
+    auto description = dictionary();
+    put (description, kAudioAggregateDeviceNameKey, string (name));
+    put (description, kAudioAggregateDeviceUIDKey, string (name + "-uid"));
+    auto list = CFArrayCreateMutable (nullptr, 0, &kCFTypeArrayCallBacks);
+    for (const auto& subUid : subUids)
+    {
+        auto sub = dictionary();
+        put (sub, kAudioSubDeviceUIDKey, string (subUid));
+        put (sub, kAudioSubDeviceDriftCompensationKey, number (1));
+        put (sub, kAudioSubDeviceDriftCompensationQualityKey, number (64));
+        CFArrayAppendValue (list, sub);
+        CFRelease (sub);
+    }
+    put (description, kAudioAggregateDeviceSubDeviceListKey, list);
+    put (description, kAudioAggregateDeviceMasterSubDeviceKey, string (subUids.empty() ? "" : subUids.back()));
+    put (description, kAudioAggregateDeviceIsPrivateKey, number (1));
+    const auto status = AudioHardwareCreateAggregateDevice (description, &id);
+    CFRelease (description);
+    return status;
+}
+
+/** Polls until the condition holds or ten seconds are up. */
+template <typename Condition>
+bool WaitFor (Condition condition)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (10);
+    while (!condition())
+    {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for (std::chrono::milliseconds (5));
+    }
+    return true;
+}
+
+} // namespace platformtest
