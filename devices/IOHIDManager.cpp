@@ -1,5 +1,6 @@
 #include "devices/IOHIDManager.h"
 
+#include "devices/CFRef.h"
 #include "devices/HidDeviceRegistry.h"
 #include "devices/SupportedDevices.h"
 
@@ -48,26 +49,20 @@ IOHIDManager::~IOHIDManager()
 
 void IOHIDManager::MatchMakerDevices (IOHIDManagerRef hidManager)
 {
-    CFMutableDictionaryRef matching = CFDictionaryCreateMutable (kCFAllocatorDefault, 2, &kCFTypeDictionaryKeyCallBacks,
-                                                                 &kCFTypeDictionaryValueCallBacks);
+    const auto matching = CFRef<CFMutableDictionaryRef>::Adopt (CFDictionaryCreateMutable (
+        kCFAllocatorDefault, 2, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
     const SInt32 vendorId = kMakerVendorId;
-    CFNumberRef vendorNumber = CFNumberCreate (kCFAllocatorDefault, kCFNumberIntType, &vendorId);
-
-    const bool complete = matching != nullptr && vendorNumber != nullptr;
-
-    if (complete)
-        CFDictionarySetValue (matching, CFSTR (kIOHIDVendorIDKey), vendorNumber);
-
-    if (vendorNumber != nullptr)
-        CFRelease (vendorNumber);
+    auto vendorNumber = CFRef<CFNumberRef>::Adopt (CFNumberCreate (kCFAllocatorDefault, kCFNumberIntType, &vendorId));
 
     // A null or empty dictionary would match every HID device on the system.
     // Without the vendor entry the manager is left unmatched: it finds nothing.
-    if (complete)
-        IOHIDManagerSetDeviceMatching (hidManager, matching);
+    if (!matching || !vendorNumber)
+        return;
 
-    if (matching != nullptr)
-        CFRelease (matching);
+    CFDictionarySetValue (matching.Get(), CFSTR (kIOHIDVendorIDKey), vendorNumber.Get());
+    vendorNumber.Reset();
+
+    IOHIDManagerSetDeviceMatching (hidManager, matching.Get());
 }
 
 void IOHIDManager::run()

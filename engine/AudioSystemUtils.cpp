@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 
+#include "devices/CFRef.h"
 #include "platform/seam/PlatformSeam.h"
 
 namespace AudioSystemUtils
@@ -86,16 +87,11 @@ juce::String GetStringProperty (AudioObjectID object, AudioObjectPropertySelecto
     const auto address = GlobalAddress (selector);
     CFStringRef value = nullptr;
     UInt32 size = sizeof (value);
-    juce::String result;
-
-    if (AudioObjectGetPropertyData (object, &address, 0, nullptr, &size, &value) == 0)
-        result = TextOf (value);
+    const bool read = AudioObjectGetPropertyData (object, &address, 0, nullptr, &size, &value) == 0;
 
     // A failed read may still have handed out a reference.
-    if (value != nullptr)
-        CFRelease (value);
-
-    return result;
+    const auto owner = CFRef<CFStringRef>::Adopt (value);
+    return read ? TextOf (value) : juce::String();
 }
 
 juce::String GetDeviceName (AudioObjectID device)
@@ -187,21 +183,18 @@ void SetDefaultOutputDevice (AudioObjectID device)
 AudioObjectID TranslateUidToDevice (const juce::String& uid)
 {
     const auto address = GlobalAddress (kAudioHardwarePropertyDeviceForUID);
-    CFStringRef uidString = PlatformSeam::CreateCFString (uid);
+    const auto uidString = CFRef<CFStringRef>::Adopt (PlatformSeam::CreateCFString (uid));
+    CFStringRef input = uidString.Get();
     AudioObjectID device = 0;
 
     AudioValueTranslation translation {};
-    translation.mInputData = &uidString;
-    translation.mInputDataSize = sizeof (uidString);
+    translation.mInputData = &input;
+    translation.mInputDataSize = sizeof (input);
     translation.mOutputData = &device;
     translation.mOutputDataSize = sizeof (device);
 
     UInt32 size = sizeof (translation);
     AudioObjectGetPropertyData (kAudioObjectSystemObject, &address, 0, nullptr, &size, &translation);
-
-    if (uidString != nullptr)
-        CFRelease (uidString);
-
     return device;
 }
 
@@ -215,29 +208,20 @@ std::vector<juce::String> GetSubDeviceUids (AudioObjectID aggregate)
 
     CFArrayRef array = nullptr;
     UInt32 dataSize = sizeof (array);
+    const bool read = AudioObjectGetPropertyData (aggregate, &address, 0, nullptr, &dataSize, &array) == 0;
 
-    if (AudioObjectGetPropertyData (aggregate, &address, 0, nullptr, &dataSize, &array) != 0)
-    {
-        if (array != nullptr)
-            CFRelease (array);
-
-        return {};
-    }
-
+    // Released whether or not the read succeeded.
+    const auto owner = CFRef<CFArrayRef>::Adopt (array);
     std::vector<juce::String> uids;
 
-    if (array == nullptr)
+    if (!read || array == nullptr || CFGetTypeID (array) != CFArrayGetTypeID())
         return uids;
 
-    if (CFGetTypeID (array) == CFArrayGetTypeID())
-    {
-        const CFIndex count = CFArrayGetCount (array);
+    const CFIndex count = CFArrayGetCount (array);
 
-        for (CFIndex i = 0; i < count; ++i)
-            uids.push_back (TextOf (CFArrayGetValueAtIndex (array, i)));
-    }
+    for (CFIndex i = 0; i < count; ++i)
+        uids.push_back (TextOf (CFArrayGetValueAtIndex (array, i)));
 
-    CFRelease (array);
     return uids;
 }
 

@@ -12,7 +12,14 @@ extern const juce::String kAggregateDeviceUid;
 /** Virtual devices 1 to 10, in that order; the first is the system default while routing. */
 extern const juce::String kVirtualDeviceUids[10];
 
-/** CoreAudio names of the mixers' USB audio devices, indexed by USB product ID - 114. */
+/** CoreAudio names of the two mixer models' USB audio devices. */
+inline constexpr const char* kVelmarMultitrackName = "Tavrolux Velmar Main Multitrack";
+inline constexpr const char* kTeskMultitrackName = "Tavrolux Tesk Main Multitrack";
+
+/** The USB product ID whose multitrack name is kMultitrackDeviceNames[0]. */
+constexpr int kFirstMultitrackProductId = 114;
+
+/** CoreAudio names of the mixers' USB audio devices, indexed by USB product ID - kFirstMultitrackProductId. */
 extern const char* const kMultitrackDeviceNames[8];
 
 /** A sub-device UID holding both parts becomes the aggregate's clock master. */

@@ -51,6 +51,7 @@ public:
     /** Ten channels that take every unrouted destination; never read. */
     juce::AudioBuffer<float> discardBuffer;
 
-    /** Whose routes the block copy follows. */
+    /** The record whose routes the block copy follows; the audio callback
+        reads them through its own pointer to the same record. */
     AggregateState* aggregate;
 };

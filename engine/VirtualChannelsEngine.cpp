@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "devices/CFRef.h"
 #include "devices/HidDevices.h"
 #include "engine/EngineConstants.h"
 #include "platform/seam/PlatformSeam.h"
@@ -19,53 +20,34 @@ struct OutputDeviceInfo
     int numOutputChannels = 0;
 };
 
-/** Releases a CoreFoundation object this code created, once it has been handed on. */
-class ScopedCFObject
-{
-public:
-    explicit ScopedCFObject (CFTypeRef adopted) : object (adopted) {}
-    ~ScopedCFObject() { reset(); }
-
-    ScopedCFObject (const ScopedCFObject&) = delete;
-    ScopedCFObject& operator= (const ScopedCFObject&) = delete;
-
-    CFTypeRef get() const { return object; }
-
-    void reset()
-    {
-        if (object != nullptr)
-            CFRelease (object);
-
-        object = nullptr;
-    }
-
-private:
-    CFTypeRef object;
-};
-
-CFTypeRef CreateSInt32 (std::int32_t value)
-{
-    return CFNumberCreate (kCFAllocatorDefault, kCFNumberSInt32Type, &value);
-}
-
 void AddString (CFMutableDictionaryRef dictionary, CFStringRef key, const juce::String& text)
 {
-    ScopedCFObject value (PlatformSeam::CreateCFString (text));
+    const auto value = CFRef<CFStringRef>::Adopt (PlatformSeam::CreateCFString (text));
 
-    if (value.get() != nullptr)
-        CFDictionaryAddValue (dictionary, key, value.get());
+    if (value)
+        CFDictionaryAddValue (dictionary, key, value.Get());
 }
 
 void AddSInt32 (CFMutableDictionaryRef dictionary, CFStringRef key, std::int32_t number)
 {
-    ScopedCFObject value (CreateSInt32 (number));
-    CFDictionaryAddValue (dictionary, key, value.get());
+    const auto value = CFRef<CFNumberRef>::Adopt (CFNumberCreate (kCFAllocatorDefault, kCFNumberSInt32Type, &number));
+
+    if (value)
+        CFDictionaryAddValue (dictionary, key, value.Get());
 }
 
-CFMutableDictionaryRef CreateMutableDictionary()
+CFRef<CFMutableDictionaryRef> CreateMutableDictionary()
 {
-    return CFDictionaryCreateMutable (kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks,
-                                      &kCFTypeDictionaryValueCallBacks);
+    return CFRef<CFMutableDictionaryRef>::Adopt (CFDictionaryCreateMutable (
+        kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks));
+}
+
+/** Whether any of these devices belongs to the virtual driver: its UID holds the prefix anywhere. */
+bool HasVirtualDriverDevice (const std::vector<AudioObjectID>& deviceIds)
+{
+    return std::any_of (deviceIds.begin(), deviceIds.end(),
+                        [] (AudioObjectID device)
+                        { return AudioSystemUtils::GetDeviceUid (device).contains (kVirtualDeviceUidPrefix); });
 }
 
 /** The last UID that carries both parts of the master pattern, or "". */
@@ -80,29 +62,29 @@ juce::String FindMasterUid (const std::vector<juce::String>& uids)
     return master;
 }
 
-/** The HAL's description of the aggregate; the caller releases it. */
-CFMutableDictionaryRef CreateDescription (const AggregateState& aggregate)
+/** The HAL's description of the aggregate. */
+CFRef<CFMutableDictionaryRef> CreateDescription (const AggregateState& aggregate)
 {
-    auto* description = CreateMutableDictionary();
-    AddString (description, CFSTR (kAudioAggregateDeviceNameKey), aggregate.name);
-    AddString (description, CFSTR (kAudioAggregateDeviceUIDKey), kAggregateDeviceUid);
+    auto description = CreateMutableDictionary();
+    AddString (description.Get(), CFSTR (kAudioAggregateDeviceNameKey), aggregate.name);
+    AddString (description.Get(), CFSTR (kAudioAggregateDeviceUIDKey), kAggregateDeviceUid);
 
-    auto* subDevices = CFArrayCreateMutable (kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks);
-    ScopedCFObject subDevicesOwner (subDevices);
+    const auto subDevices =
+        CFRef<CFMutableArrayRef>::Adopt (CFArrayCreateMutable (kCFAllocatorDefault, 0, &kCFTypeArrayCallBacks));
 
     for (const auto& uid : aggregate.subDeviceUids)
     {
-        auto* subDevice = CreateMutableDictionary();
-        ScopedCFObject subDeviceOwner (subDevice);
-        AddString (subDevice, CFSTR (kAudioSubDeviceUIDKey), uid);
-        AddSInt32 (subDevice, CFSTR (kAudioSubDeviceDriftCompensationKey), 1);
-        AddSInt32 (subDevice, CFSTR (kAudioSubDeviceDriftCompensationQualityKey), 64);
-        CFArrayAppendValue (subDevices, subDevice);
+        const auto subDevice = CreateMutableDictionary();
+        AddString (subDevice.Get(), CFSTR (kAudioSubDeviceUIDKey), uid);
+        AddSInt32 (subDevice.Get(), CFSTR (kAudioSubDeviceDriftCompensationKey), 1);
+        AddSInt32 (subDevice.Get(), CFSTR (kAudioSubDeviceDriftCompensationQualityKey), 64);
+        CFArrayAppendValue (subDevices.Get(), subDevice.Get());
     }
 
-    CFDictionaryAddValue (description, CFSTR (kAudioAggregateDeviceSubDeviceListKey), subDevices);
-    AddString (description, CFSTR (kAudioAggregateDeviceMasterSubDeviceKey), FindMasterUid (aggregate.subDeviceUids));
-    AddSInt32 (description, CFSTR (kAudioAggregateDeviceIsPrivateKey), 1);
+    CFDictionaryAddValue (description.Get(), CFSTR (kAudioAggregateDeviceSubDeviceListKey), subDevices.Get());
+    AddString (description.Get(), CFSTR (kAudioAggregateDeviceMasterSubDeviceKey),
+               FindMasterUid (aggregate.subDeviceUids));
+    AddSInt32 (description.Get(), CFSTR (kAudioAggregateDeviceIsPrivateKey), 1);
     return description;
 }
 
@@ -142,12 +124,7 @@ VirtualChannelsEngine::VirtualChannelsEngine()
     RemoveStaleAggregates (deviceIds);
 
     // The driver is looked for once: one installed later is noticed at the next start.
-    const bool driverPresent =
-        std::any_of (deviceIds.begin(), deviceIds.end(),
-                     [] (AudioObjectID device)
-                     { return AudioSystemUtils::GetDeviceUid (device).contains (kVirtualDeviceUidPrefix); });
-
-    if (!driverPresent)
+    if (!HasVirtualDriverDevice (deviceIds))
         return;
 
     deviceDisconnectedConnection =
@@ -208,16 +185,7 @@ OSStatus VirtualChannelsEngine::CreateAggregateDevice (const char* multitrackNam
 
     // The virtual driver: as soon as one of its devices is there, all ten go in,
     // two channels each, whichever of them really exist.
-    std::vector<juce::String> uids;
-
-    for (auto device : AudioSystemUtils::GetDeviceIds())
-        if (auto uid = AudioSystemUtils::GetDeviceUid (device); uid.isNotEmpty())
-            uids.push_back (std::move (uid));
-
-    const bool driverPresent = std::any_of (
-        uids.begin(), uids.end(), [] (const juce::String& uid) { return uid.contains (kVirtualDeviceUidPrefix); });
-
-    if (driverPresent)
+    if (HasVirtualDriverDevice (AudioSystemUtils::GetDeviceIds()))
     {
         // Virtual devices 6 to 10 first, then 1 to 5.
         for (int i : { 5, 6, 7, 8, 9, 0, 1, 2, 3, 4 })
@@ -264,7 +232,7 @@ OSStatus VirtualChannelsEngine::CreateAggregateDevice (const char* multitrackNam
     if (aggregate.subDeviceUids.empty())
         return kAudioHardwareNotRunningError;
 
-    ScopedCFObject description (CreateDescription (aggregate));
+    auto description = CreateDescription (aggregate);
 
     if (previousId != 0)
     {
@@ -272,8 +240,7 @@ OSStatus VirtualChannelsEngine::CreateAggregateDevice (const char* multitrackNam
         aggregate.deviceId = 0;
     }
 
-    const OSStatus status =
-        AudioHardwareCreateAggregateDevice (static_cast<CFDictionaryRef> (description.get()), &aggregate.deviceId);
+    const OSStatus status = AudioHardwareCreateAggregateDevice (description.Get(), &aggregate.deviceId);
 
     // The HAL lists a new aggregate a little later. Running out of time is not
     // an error: the open below simply tries its luck. Polling without a pause
@@ -284,7 +251,7 @@ OSStatus VirtualChannelsEngine::CreateAggregateDevice (const char* multitrackNam
         if (IsListed (aggregate.deviceId))
             break;
 
-    description.reset();
+    description.Reset();
 
     if (status != 0)
         return status;

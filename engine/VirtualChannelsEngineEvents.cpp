@@ -10,16 +10,11 @@
 namespace
 {
 
-constexpr int kFirstMultitrackProductId = 114;
-
 // Product IDs 114 + bit: 114, 115, 120 and 121. The older models' product IDs,
 // and 116 to 119, never get an aggregate.
 constexpr unsigned kAcceptedProductMask = 0xC3;
 
 constexpr double kMultitrackWaitMs = 5000.0;
-
-const juce::String kVelmarMultitrack ("Tavrolux Velmar Main Multitrack");
-const juce::String kTeskMultitrack ("Tavrolux Tesk Main Multitrack");
 
 /** Polls CoreAudio without pausing until a mixer's USB audio device shows, of
     either model; false once the time is up. Always asks at least once. */
@@ -33,7 +28,7 @@ bool WaitForMultitrackDevice()
 
         if (std::any_of (names.begin(), names.end(),
                          [] (const juce::String& name)
-                         { return name == kVelmarMultitrack || name == kTeskMultitrack; }))
+                         { return name == kVelmarMultitrackName || name == kTeskMultitrackName; }))
             return true;
     }
 
