@@ -116,10 +116,6 @@ TEST (TrayIcon, HasTheExpectedChunkLayout)
     EXPECT_EQ (ReadBigEndian32 (phys.data()), 3543u);
     EXPECT_EQ (ReadBigEndian32 (phys.data() + 4), 3543u);
     EXPECT_EQ (phys[8], 1) << "unit: metre";
-
-    EXPECT_EQ (chunks[2].data.size(), 6u) << "bKGD of an RGB image holds three 16-bit samples";
-    EXPECT_EQ (chunks[4].data.size(), 7u);
-    EXPECT_TRUE (chunks[6].data.empty());
 }
 
 TEST (TrayIcon, EmbedsAValidRgbColourProfile)
@@ -142,15 +138,6 @@ TEST (TrayIcon, EmbedsAValidRgbColourProfile)
     EXPECT_EQ (std::string (profile.begin() + 16, profile.begin() + 20), "RGB ");
     EXPECT_EQ (std::string (profile.begin() + 20, profile.begin() + 24), "XYZ ");
     EXPECT_EQ (std::string (profile.begin() + 36, profile.begin() + 40), "acsp");
-
-    // Every tag must lie inside the profile.
-    const auto tagCount = ReadBigEndian32 (profile.data() + 128);
-    ASSERT_LE (132 + 12 * std::size_t (tagCount), profile.size());
-    for (std::uint32_t i = 0; i < tagCount; ++i)
-    {
-        const auto* entry = profile.data() + 132 + 12 * i;
-        EXPECT_LE (std::size_t (ReadBigEndian32 (entry + 4)) + ReadBigEndian32 (entry + 8), profile.size());
-    }
 }
 
 TEST (TrayIcon, IsABlackDrawingInTheAlphaChannelSpanningTheCanvas)

@@ -1,7 +1,7 @@
 #pragma once
 
 // What the whole-program scenario and the soak share: the audio signals they
-// feed, the check that a signal arrived intact, and the status icon's menu.
+// feed and the check that a signal arrived intact.
 
 #include <gtest/gtest.h>
 
@@ -13,28 +13,12 @@
 #include <string>
 #include <vector>
 
-#include <juce_gui_extra/juce_gui_extra.h>
-
-#include "app/TrayMenu.h"
-#include "platform/seam/PlatformSeamTesting.h"
-#include "platform/sim/SimulatedMachine.h"
-#include "tests/app/MenuTestSupport.h"
-#include "tests/engine/EngineTestSupport.h"
+#include "tests/support/SimulatedMachineSetup.h"
 
 namespace e2e
 {
 
-/** The status icon that the application put on the desktop, or nullptr. */
-inline TrayMenu* FindTrayMenu()
-{
-    auto& desktop = juce::Desktop::getInstance();
-
-    for (int i = 0; i < desktop.getNumComponents(); ++i)
-        if (auto* tray = dynamic_cast<TrayMenu*> (desktop.getComponent (i)))
-            return tray;
-
-    return nullptr;
-}
+using namespace quortest;
 
 /** Sample `index` of signal `tag` on mixer output `channel` (0 to 9). Every
     value is a multiple of 2^-24 below 1, so it passes through float copies
@@ -147,7 +131,7 @@ inline std::string AwaitSignal (OutputRecorder& recorder, int tag, int length, d
 
     std::string failure = "the signal did not arrive on every output in time";
 
-    enginetest::PumpUntil (
+    quortest::PumpUntil (
         [&]
         {
             recorder.Poll();
@@ -176,53 +160,5 @@ inline std::string AwaitSignal (OutputRecorder& recorder, int tag, int length, d
 
     return failure;
 }
-
-/** Presses the status icon and keeps the menu it would drop down. */
-class MenuUser
-{
-public:
-    MenuUser()
-    {
-        PlatformSeam::SetMenuPresenterForTesting ([this] (const juce::PopupMenu& menu) { shown.push_back (menu); });
-    }
-
-    ~MenuUser() { PlatformSeam::SetMenuPresenterForTesting ({}); }
-
-    /** The rows of the menu that a press on the icon shows; empty if nothing opened. */
-    std::vector<MenuRow> Press (TrayMenu& tray)
-    {
-        const auto before = shown.size();
-        tray.mouseUp (MouseUpOn (tray, &tray));
-        return shown.size() > before ? Rows (shown.back()) : std::vector<MenuRow> {};
-    }
-
-    /** Presses the icon and chooses the item. As with the native menu, the
-        action is posted and runs from the message loop after the menu has
-        closed; this returns once it has run. */
-    bool Choose (TrayMenu& tray, const juce::String& text)
-    {
-        if (Press (tray).empty())
-            return false;
-
-        for (juce::PopupMenu::MenuItemIterator items (shown.back()); items.next();)
-        {
-            const auto& item = items.getItem();
-
-            if (!item.isSeparator && item.text == text && item.action != nullptr)
-            {
-                juce::MessageManager::callAsync (item.action);
-                return enginetest::RunPostedTasks();
-            }
-        }
-
-        return false;
-    }
-
-private:
-    MenuUser (const MenuUser&) = delete;
-    MenuUser& operator= (const MenuUser&) = delete;
-
-    std::vector<juce::PopupMenu> shown;
-};
 
 } // namespace e2e

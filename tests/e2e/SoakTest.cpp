@@ -9,16 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "app/TrayMenu.h"
 #include "app/dummyMenuBarModel.h"
 #include "devices/HidDevices.h"
 #include "engine/VirtualChannelsEngine.h"
-#include "platform/seam/PlatformSeam.h"
-#include "platform/sim/SimulatedMachine.h"
 #include "tests/e2e/ScenarioSupport.h"
 
 namespace
 {
+
+using namespace e2e;
 
 constexpr int kMaxUnits = 3;
 constexpr int kCheckLength = 256; // two blocks
@@ -66,29 +65,13 @@ struct Unit
     order, with every invariant checked after each event. The scans are run by
     hand and the audio on the manual clock, so that the run is fast and every
     routed sample can be compared. */
-class SoakTest : public ::testing::Test
+class SoakTest : public MachineTest
 {
 protected:
     void SetUp() override
     {
-        sim::Reset();
-        sim::SetAudioClock (sim::AudioClock::Manual);
-
-        sim::AudioDeviceSpec input;
-        input.name = "Built-in Input";
-        input.uid = "BuiltInInputDevice";
-        input.inputStreams = { 2 };
-        builtInInput = sim::AddAudioDevice (input);
-
-        sim::AudioDeviceSpec output;
-        output.name = "Built-in Output";
-        output.uid = "BuiltInOutputDevice";
-        output.outputStreams = { 2 };
-        builtInOutput = sim::AddAudioDevice (output);
-
-        sim::SetDefaultInput (builtInInput);
-        sim::SetDefaultOutput (builtInOutput);
-        virtualIds = sim::InstallVirtualDriver();
+        MachineTest::SetUp();
+        InstallDriver();
     }
 
     void TearDown() override
@@ -96,7 +79,7 @@ protected:
         tray.reset();
         model.reset();
         engine.reset();
-        sim::Reset();
+        MachineTest::TearDown();
     }
 
     void StartProgram()
@@ -114,20 +97,6 @@ protected:
         engine.reset();
         model.reset();
         tray.reset();
-    }
-
-    /** Runs every task posted so far, pumping in small slices. */
-    static void RunPostedTasks()
-    {
-        auto done = std::make_shared<bool> (false);
-        juce::MessageManager::callAsync ([done] { *done = true; });
-        ASSERT_TRUE (enginetest::PumpUntil (
-            [done]
-            {
-                if (!*done)
-                    juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
-                return *done;
-            }));
     }
 
     int Random (int lowest, int highest) { return std::uniform_int_distribution<int> (lowest, highest) (random); }
@@ -364,7 +333,7 @@ protected:
             sim::TakeOutput (mixerAudio, c);
 
         const int tag = ++signalsFed;
-        e2e::FeedVirtualDevices (virtualIds, tag, kCheckLength);
+        FeedVirtualDevices (virtualIds, tag, kCheckLength);
         sim::RunAudioBlocks (kCheckLength / 128);
 
         const bool routing = engine->processingEnabled.value;
@@ -372,7 +341,7 @@ protected:
         for (int c = 0; c < 10; ++c)
         {
             const auto expected =
-                routing ? e2e::SignalOf (c, tag, kCheckLength) : std::vector<float> (size_t (kCheckLength), 0.0f);
+                routing ? SignalOf (c, tag, kCheckLength) : std::vector<float> (size_t (kCheckLength), 0.0f);
             ASSERT_EQ (sim::TakeOutput (mixerAudio, c), expected)
                 << "mixer output " << c << (routing ? " while routing" : " while bypassed");
         }
@@ -380,14 +349,10 @@ protected:
         ++(routing ? audioChecksRouted : audioChecksBypassed);
     }
 
-    AudioObjectID builtInInput = 0;
-    AudioObjectID builtInOutput = 0;
-    std::vector<AudioObjectID> virtualIds;
-
     std::unique_ptr<VirtualChannelsEngine> engine;
     std::unique_ptr<dummyMenuBarModel> model;
     std::unique_ptr<TrayMenu> tray;
-    e2e::MenuUser user;
+    MenuUser user;
 
     std::mt19937 random;
     int neverShowsOneIn = 150;
@@ -427,7 +392,7 @@ TEST_F (SoakTest, RandomEventsKeepOneAggregateForAPresentMixerAndExactAudio)
 
         NoteArrivals();
         CheckOffers();
-        ASSERT_NO_FATAL_FAILURE (RunPostedTasks());
+        ASSERT_TRUE (RunPostedTasks());
         ASSERT_NO_FATAL_FAILURE (CheckInvariants());
     }
 

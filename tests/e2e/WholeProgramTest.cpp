@@ -7,11 +7,12 @@
 
 #include "app/QUORVirtualChannelsApplication.h"
 #include "engine/EngineConstants.h"
-#include "platform/sim/SimulatedMachine.h"
 #include "tests/e2e/ScenarioSupport.h"
 
 namespace
 {
+
+using namespace e2e;
 
 // A second of audio per signal: many blocks, each on the device's own thread.
 constexpr int kSignalLength = 48000;
@@ -20,16 +21,6 @@ constexpr int kMixerOutputs = 12;
 
 // The HID manager and the vendor-ID number in its matching criteria.
 constexpr long kKeptForTheProcess = 2;
-
-std::vector<std::string> SubDeviceUids (const sim::AggregateDescription& description)
-{
-    std::vector<std::string> uids;
-
-    for (const auto& subDevice : description.subDevices)
-        uids.push_back (subDevice.uid);
-
-    return uids;
-}
 
 /** The description that created this aggregate. */
 std::optional<sim::AggregateDescription> DescriptionOf (AudioObjectID aggregate)
@@ -45,30 +36,15 @@ std::optional<sim::AggregateDescription> DescriptionOf (AudioObjectID aggregate)
     object driven the way JUCE drives it, its engine and status menu on the
     simulated machine, the message loop pumped, and every audio device running
     on its own real-time thread. */
-class WholeProgramTest : public ::testing::Test
+class WholeProgramTest : public MachineTest
 {
 protected:
+    WholeProgramTest() : MachineTest (sim::AudioClock::RealTime) {}
+
     void SetUp() override
     {
-        sim::Reset();
-        sim::SetAudioClock (sim::AudioClock::RealTime);
-
-        sim::AudioDeviceSpec input;
-        input.name = "Built-in Input";
-        input.uid = "BuiltInInputDevice";
-        input.inputStreams = { 2 };
-        builtInInput = sim::AddAudioDevice (input);
-
-        sim::AudioDeviceSpec output;
-        output.name = "Built-in Output";
-        output.uid = "BuiltInOutputDevice";
-        output.outputStreams = { 2 };
-        builtInOutput = sim::AddAudioDevice (output);
-
-        sim::SetDefaultInput (builtInInput);
-        sim::SetDefaultOutput (builtInOutput);
-        virtualIds = sim::InstallVirtualDriver();
-
+        MachineTest::SetUp();
+        InstallDriver();
         juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
         { return new QUORVirtualChannelsApplication(); };
     }
@@ -77,7 +53,7 @@ protected:
     {
         application.reset();
         juce::JUCEApplicationBase::createInstance = nullptr;
-        sim::Reset();
+        MachineTest::TearDown();
     }
 
     /** Names the step of the scenario that any failure from now on belongs to. */
@@ -92,7 +68,7 @@ protected:
     {
         application = std::make_unique<QUORVirtualChannelsApplication>();
         application->initialise ({});
-        tray = e2e::FindTrayMenu();
+        tray = FindTrayMenu();
         ASSERT_NE (tray, nullptr) << "no status icon";
     }
 
@@ -111,13 +87,12 @@ protected:
         then returned, with everything the engine did for it. */
     static bool AwaitProbe (const sim::Mixer& mixer)
     {
-        return enginetest::PumpUntil ([&mixer] { return sim::GetHidDeviceCounters (mixer.hid).closes > 0; }) &&
-               enginetest::RunPostedTasks();
+        return PumpUntil ([&mixer] { return sim::GetHidDeviceCounters (mixer.hid).closes > 0; }) && RunPostedTasks();
     }
 
     static bool AwaitAggregateOtherThan (AudioObjectID previous)
     {
-        return enginetest::PumpUntil (
+        return PumpUntil (
             [previous]
             {
                 const auto aggregates = sim::ExistingAggregates();
@@ -134,19 +109,16 @@ protected:
     }
 
     /** Feeds a new signal into virtual devices 1 to 5 and waits for it on the mixer's outputs. */
-    std::string RouteSignal (e2e::OutputRecorder& recorder)
+    std::string RouteSignal (OutputRecorder& recorder)
     {
         const int tag = ++signalsFed;
-        e2e::FeedVirtualDevices (virtualIds, tag, kSignalLength);
-        return e2e::AwaitSignal (recorder, tag, kSignalLength);
+        FeedVirtualDevices (virtualIds, tag, kSignalLength);
+        return AwaitSignal (recorder, tag, kSignalLength);
     }
 
-    AudioObjectID builtInInput = 0;
-    AudioObjectID builtInOutput = 0;
-    std::vector<AudioObjectID> virtualIds;
     std::unique_ptr<QUORVirtualChannelsApplication> application;
     TrayMenu* tray = nullptr;
-    e2e::MenuUser user;
+    MenuUser user;
     int signalsFed = 0;
     std::optional<::testing::ScopedTrace> step;
 };
@@ -164,14 +136,14 @@ TEST_F (WholeProgramTest, FromPluggingAMixerToQuitting)
     const auto velmar = Plug (114, "QV2400117");
     const std::string velmarUid = "AppleUSBAudioEngine:QUOR:Tavrolux Velmar:QV2400117:4,5";
 
-    ASSERT_TRUE (enginetest::PumpUntil (
+    ASSERT_TRUE (PumpUntil (
         [this]
         {
             return sim::ExistingAggregates().size() == 1 && sim::DefaultInput() == virtualIds[0] &&
                    sim::DefaultOutput() == virtualIds[0];
         }))
         << "the mixer was never routed";
-    ASSERT_TRUE (enginetest::RunPostedTasks());
+    ASSERT_TRUE (RunPostedTasks());
 
     const auto firstAggregate = sim::ExistingAggregates().front();
     const auto firstDescription = DescriptionOf (firstAggregate);
@@ -189,7 +161,7 @@ TEST_F (WholeProgramTest, FromPluggingAMixerToQuitting)
     EXPECT_EQ (MenuRowAt (0), Line (1, "Tavrolux Velmar (QV2400117)"));
     EXPECT_EQ (MenuRowAt (1), Line (2, "Firmware Version: 1.2.3"));
 
-    e2e::OutputRecorder velmarOutputs (velmar.audio, kMixerOutputs);
+    OutputRecorder velmarOutputs (velmar.audio, kMixerOutputs);
     EXPECT_EQ (RouteSignal (velmarOutputs), "");
 
     // Nothing of the virtual devices reaches the mixer's last two outputs.
@@ -204,10 +176,10 @@ TEST_F (WholeProgramTest, FromPluggingAMixerToQuitting)
 
     velmarOutputs.Clear();
     const int bypassedTag = ++signalsFed;
-    e2e::FeedVirtualDevices (virtualIds, bypassedTag, kSignalLength);
+    FeedVirtualDevices (virtualIds, bypassedTag, kSignalLength);
     const auto blocksAtBypass = sim::AudioBlocksRun();
     const auto blocksForSignal = kSignalLength / 128 + 10;
-    ASSERT_TRUE (enginetest::PumpUntil (
+    ASSERT_TRUE (PumpUntil (
         [&]
         {
             velmarOutputs.Poll();
@@ -243,7 +215,7 @@ TEST_F (WholeProgramTest, FromPluggingAMixerToQuitting)
     Step ("the first mixer is unplugged");
     sim::UnplugMixer (velmar);
     ASSERT_TRUE (AwaitAggregateOtherThan (firstAggregate)) << "no aggregate was built for the second mixer";
-    ASSERT_TRUE (enginetest::RunPostedTasks());
+    ASSERT_TRUE (RunPostedTasks());
 
     const auto secondAggregate = sim::ExistingAggregates().front();
     const auto secondDescription = DescriptionOf (secondAggregate);
@@ -257,7 +229,7 @@ TEST_F (WholeProgramTest, FromPluggingAMixerToQuitting)
     EXPECT_EQ (sim::DefaultInput(), virtualIds[0]);
     EXPECT_EQ (sim::DefaultOutput(), virtualIds[0]);
 
-    e2e::OutputRecorder teskOutputs (tesk.audio, kMixerOutputs);
+    OutputRecorder teskOutputs (tesk.audio, kMixerOutputs);
     EXPECT_EQ (RouteSignal (teskOutputs), "");
 
     //==========================================================================
@@ -270,7 +242,7 @@ TEST_F (WholeProgramTest, FromPluggingAMixerToQuitting)
     application.reset();
     tray = nullptr;
 
-    EXPECT_EQ (e2e::FindTrayMenu(), nullptr);
+    EXPECT_EQ (FindTrayMenu(), nullptr);
     EXPECT_TRUE (sim::ExistingAggregates().empty());
     EXPECT_EQ (sim::DefaultInput(), builtInInput);
     EXPECT_EQ (sim::DefaultOutput(), builtInOutput);

@@ -5,9 +5,7 @@
 namespace
 {
 
-using enginetest::EngineTest;
-using enginetest::LogLines;
-using enginetest::RunPostedTasks;
+using namespace enginetest;
 
 /** Every registry id taken, as with a hundred HID devices open: a new unit
     cannot be probed, so its serial number and firmware stay unread. */
@@ -139,29 +137,6 @@ TEST_F (DeviceEventsTest, OtherProductsOfTheMakerAreIgnored)
             << productId;
 }
 
-TEST_F (DeviceEventsTest, NoKeyOrAKeyWithoutDetailsDoesNothingWhileAnyOtherRemovalOffersTheSmallestKey)
-{
-    // A mixer whose build failed waits, with its audio device listed.
-    MakeEngine();
-    sim::InjectFault (sim::Fault::AggregateCreate);
-    Plug (114, "QV1");
-    Scan();
-    sim::ClearFault (sim::Fault::AggregateCreate);
-    ASSERT_EQ (sim::AggregateDescriptions().size(), 1u);
-
-    engine->OnDeviceConnected (-1);
-    engine->OnDeviceConnected (KeyOf (114, "GONE"));
-    engine->OnDeviceDisconnected (-1);
-
-    EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
-    EXPECT_EQ (engine->aggregate.deviceId, 0u);
-
-    engine->OnDeviceDisconnected (KeyOf (114, "GONE"));
-
-    EXPECT_EQ (sim::AggregateDescriptions().size(), 2u);
-    EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, "QV1"));
-}
-
 TEST_F (DeviceEventsTest, AMixerWhoseAudioDeviceNeverShowsGetsNothing)
 {
     MakeEngine();
@@ -174,70 +149,30 @@ TEST_F (DeviceEventsTest, AMixerWhoseAudioDeviceNeverShowsGetsNothing)
     EXPECT_EQ (ShownTexts(), (Texts { "", "" }));
 }
 
-TEST_F (DeviceEventsTest, AnyMultitrackDeviceEndsTheWaitButTheBuildAsksForTheUnitsOwn)
-{
-    sim::AudioDeviceSpec tesk;
-    tesk.name = "Tavrolux Tesk Main Multitrack";
-    tesk.uid = "AppleUSBAudioEngine:QUOR:Tavrolux Tesk:T9:4,5";
-    tesk.outputStreams = { 12 };
-    sim::AddAudioDevice (tesk);
-    MakeEngine();
-    Plug (114, "V1", -1);
-
-    Scan();
-
-    // Built without the Tesk's device: only the virtual devices went in.
-    EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, "V1"));
-    EXPECT_EQ (LastDescribedUids().size(), 10u);
-    EXPECT_EQ (engine->aggregate.hardwareUid, "");
-    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (V1)", "1.2.3" }));
-}
-
-TEST_F (DeviceEventsTest, ASecondMixerChangesNothingComingOrGoing)
-{
-    MakeEngine();
-    Plug (114, "A1");
-    Scan();
-    const auto aggregateId = engine->aggregate.deviceId;
-    ASSERT_NE (aggregateId, 0u);
-
-    const auto second = Plug (115, "B1");
-    Scan();
-    EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
-    EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, "A1"));
-    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (A1)", "1.2.3" }));
-
-    sim::UnplugMixer (second);
-    Scan();
-    EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
-    EXPECT_EQ (engine->aggregate.deviceId, aggregateId);
-    EXPECT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { aggregateId });
-    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (A1)", "1.2.3" }));
-}
-
-TEST_F (DeviceEventsTest, TwoMixersInOneScanGetOneAggregate)
-{
-    MakeEngine();
-    Plug (114, "A1");
-    Plug (121, "B1");
-
-    Scan();
-
-    EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
-    const int owner = engine->aggregate.hidDeviceId;
-    ASSERT_TRUE (owner == KeyOf (114, "A1") || owner == KeyOf (121, "B1"));
-    EXPECT_EQ (ShownTexts().first, owner == KeyOf (114, "A1") ? "Tavrolux Velmar (A1)" : "Tavrolux TESK (B1)");
-}
-
-TEST_F (DeviceEventsTest, UnpluggingTheOwnerHandsTheAggregateToTheRemainingMixerInTheSameScan)
+TEST_F (DeviceEventsTest, ASecondMixerChangesNothingUntilTheOwnerGoesThenTakesOverInTheSameScan)
 {
     MakeEngine();
     UseLoggingCallback();
     const auto first = Plug (114, "A1");
     Scan();
     const auto firstAggregate = engine->aggregate.deviceId;
-    const auto second = Plug (115, "B1");
-    Scan();
+    ASSERT_NE (firstAggregate, 0u);
+
+    sim::Mixer second;
+    for (int round = 0; round < 2; ++round)
+    {
+        second = Plug (115, round == 0 ? "B0" : "B1");
+        Scan();
+        EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
+        EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, "A1"));
+        EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (A1)", "1.2.3" }));
+        if (round == 0)
+        {
+            sim::UnplugMixer (second);
+            Scan();
+            EXPECT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { firstAggregate });
+        }
+    }
     ASSERT_TRUE (RunPostedTasks());
 
     std::vector<juce::String> shown;
@@ -264,7 +199,7 @@ TEST_F (DeviceEventsTest, UnpluggingTheOwnerHandsTheAggregateToTheRemainingMixer
     EXPECT_EQ (shown, (std::vector<juce::String> { "", "Tavrolux TESK (B1)" }));
 }
 
-TEST_F (DeviceEventsTest, OnlyTheSmallestRemainingKeyIsOffered)
+TEST_F (DeviceEventsTest, OnlyTheSmallestRemainingKeyWithDetailsIsOffered)
 {
     // A mixer waits without an aggregate after its build failed.
     const std::string mixerSerial = "M1";
@@ -282,6 +217,12 @@ TEST_F (DeviceEventsTest, OnlyTheSmallestRemainingKeyIsOffered)
     sim::ClearFault (sim::Fault::AggregateCreate);
     ASSERT_EQ (sim::AggregateDescriptions().size(), 1u);
     ASSERT_EQ (engine->aggregate.deviceId, 0u);
+
+    // No key, or a key without details, offers nothing.
+    engine->OnDeviceConnected (-1);
+    engine->OnDeviceConnected (KeyOf (114, "GONE"));
+    engine->OnDeviceDisconnected (-1);
+    EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
 
     // The other product holds the smallest key: offering it builds nothing.
     sim::UnplugMixer (passing);
