@@ -1,14 +1,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include <benchmark/benchmark.h>
 
-#include "engine/AggregateState.h"
-#include "engine/DeviceStatus.h"
-#include "engine/Mixer.h"
-#include "engine/VirtualChanAudioCallback.h"
+#include "engine/EngineConstants.h"
+#include "engine/VirtualChannelsEngine.h"
+#include "platform/sim/SimulatedMachine.h"
 
 namespace
 {
@@ -45,22 +45,34 @@ struct Channels
     std::vector<float*> outputs;
 };
 
+/** The engine's routing callback as the program sets it up: the builder's
+    aggregate of the virtual driver and a 12-channel mixer, opened on the
+    simulated machine's manual clock so that only this thread runs blocks. */
+std::unique_ptr<VirtualChannelsEngine> MakeRoutedEngine()
+{
+    sim::Reset();
+    sim::SetAudioClock (sim::AudioClock::Manual);
+    sim::InstallVirtualDriver();
+    sim::AudioDeviceSpec mixer;
+    mixer.name = kVelmarMultitrackName;
+    mixer.uid = "AppleUSBAudioEngine:QUOR:Tavrolux Velmar:1:4,5";
+    mixer.inputStreams = { 12 };
+    mixer.outputStreams = { 12 };
+    sim::AddAudioDevice (mixer);
+
+    auto engine = std::make_unique<VirtualChannelsEngine>();
+    engine->CreateAggregateDevice (kVelmarMultitrackName, 1);
+    return engine;
+}
+
 /** The routing callback's block copy, with the routes of the builder's aggregate. */
 void BM_RoutingBlockCopy (benchmark::State& state)
 {
     const auto numSamples = static_cast<int> (state.range (0));
 
-    DeviceStatus status;
-    AggregateState aggregate;
-    Mixer mixer (&aggregate);
-    VirtualChanAudioCallback callback (&status, &mixer, &aggregate);
-    mixer.SetBufferSize (static_cast<unsigned long> (numSamples));
-
-    for (int kind = 0; kind < 5; ++kind)
-        aggregate.AddRoute (kind, 2 * kind, 0, 2, 0);
-
-    aggregate.AddRoute (Mixer::MixerOutputs, 0, 10, 0, 10);
-    callback.CompileRoutes();
+    const auto engine = MakeRoutedEngine();
+    auto& callback = *engine->audioCallback;
+    engine->mixer->SetBufferSize (static_cast<unsigned long> (numSamples));
 
     Channels channels (numSamples);
     const juce::AudioIODeviceCallbackContext context;

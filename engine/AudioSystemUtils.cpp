@@ -180,6 +180,13 @@ void SetDefaultOutputDevice (AudioObjectID device)
     SetDefaultDevice (kAudioHardwarePropertyDefaultOutputDevice, device);
 }
 
+void DetachNotificationsFromMainRunLoop()
+{
+    const auto address = GlobalAddress (kAudioHardwarePropertyRunLoop);
+    const CFRunLoopRef none = nullptr;
+    AudioObjectSetPropertyData (kAudioObjectSystemObject, &address, 0, nullptr, sizeof (none), &none);
+}
+
 AudioObjectID TranslateUidToDevice (const juce::String& uid)
 {
     const auto address = GlobalAddress (kAudioHardwarePropertyDeviceForUID);

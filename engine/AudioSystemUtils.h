@@ -56,6 +56,11 @@ void SetDefaultInputDevice (AudioObjectID device);
 /** Makes the device the system default output; a refusal is ignored. */
 void SetDefaultOutputDevice (AudioObjectID device);
 
+/** Has the HAL tell this process of changes (the device list among them) on
+    a thread of its own instead of the main run loop, so that a message thread
+    busy polling the HAL still sees each change; a refusal is ignored. */
+void DetachNotificationsFromMainRunLoop();
+
 /** The device with this UID; 0 when there is none. */
 AudioObjectID TranslateUidToDevice (const juce::String& uid);
 

@@ -25,5 +25,11 @@ extern const char* const kMultitrackDeviceNames[8];
 /** A sub-device UID holding both parts becomes the aggregate's clock master. */
 extern const char* const kMasterDeviceUidPattern[2];
 
+/** More output channels than any USB audio device has: a device that claims
+    more is a malformed HAL answer and never becomes the mixer's sub-device, so
+    that the channel count asked of the device manager stays what the
+    aggregate really offers (and cannot overflow). */
+constexpr int kMaxMixerOutputChannels = 1024;
+
 constexpr double kAggregateSampleRate = 48000.0;
 constexpr double kAggregateAppearTimeoutMs = 500.0;

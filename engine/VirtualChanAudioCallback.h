@@ -35,16 +35,15 @@ public:
     /** Nothing to do: routes, buffers and stream details stay until the next start. */
     void audioDeviceStopped() override {}
 
-    /** Derives the blocks' channel table from the record's routes. audioDeviceAboutToStart
-        does this after rebuilding the routes; whoever changes the routes by other means
-        calls it again before the next block, on a thread where no block runs. */
-    void CompileRoutes();
-
     DeviceStatus* deviceStatus;
     Mixer* mixer;
     AggregateState* aggregate;
 
 private:
+    /** Derives the blocks' channel table from the record's routes, right where
+        audioDeviceAboutToStart has rebuilt them, so the table is always that of the routes in force. */
+    void CompileRoutes();
+
     static constexpr int kNumSlots = 10;
     static constexpr int kNoChannel = -1;
 

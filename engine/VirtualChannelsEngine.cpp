@@ -102,6 +102,11 @@ VirtualChannelsEngine::VirtualChannelsEngine()
       latency (AudioSystemUtils::Latency::Low),
       processingEnabled (true)
 {
+    // Before the first query: the waits below poll the HAL on the message
+    // thread, which would never see a new device while the HAL told this
+    // process of it on that same, busy, thread.
+    AudioSystemUtils::DetachNotificationsFromMainRunLoop();
+
     deviceStatus = std::make_unique<DeviceStatus>();
 
     // Where JUCE has no "CoreAudio" device type of its own, the platform lends one.
@@ -205,7 +210,8 @@ OSStatus VirtualChannelsEngine::CreateAggregateDevice (const char* multitrackNam
             OutputDeviceInfo info { AudioSystemUtils::GetDeviceName (device), AudioSystemUtils::GetDeviceUid (device),
                                     AudioSystemUtils::GetNumOutputChannels (device) };
 
-            if (info.name.isNotEmpty() && info.numOutputChannels >= 2)
+            if (info.name.isNotEmpty() && info.numOutputChannels >= 2 &&
+                info.numOutputChannels <= kMaxMixerOutputChannels)
                 candidates.push_back (std::move (info));
         }
 
@@ -272,6 +278,14 @@ OSStatus VirtualChannelsEngine::CreateAggregateDevice (const char* multitrackNam
     setup.outputChannels.clear();
     setup.useDefaultInputChannels = true;
     setup.useDefaultOutputChannels = true;
+
+    // The "CoreAudio" type answers from the list of its last scan, which it
+    // renews only when the HAL's notification reaches the message loop: later
+    // than this. Without a rescan, an aggregate built again after a replug
+    // would be "No such device".
+    for (auto* type : deviceManager.getAvailableDeviceTypes())
+        if (type->getTypeName() == "CoreAudio")
+            type->scanForDevices();
 
     const auto error = deviceManager.initialise (aggregate.numInputChannels, aggregate.numOutputChannels, nullptr, true,
                                                  juce::String(), &setup);

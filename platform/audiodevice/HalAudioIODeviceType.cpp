@@ -3,10 +3,13 @@
 #include "platform/audiodevice/HalAudioIODevice.h"
 #include "platform/seam/PlatformSeam.h"
 
+#include <vector>
+
 namespace
 {
 
-constexpr int kListPollMs = 200;
+const AudioObjectPropertyAddress kDeviceListAddress { kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeWildcard,
+                                                      kAudioObjectPropertyElementWildcard };
 
 AudioObjectPropertyAddress Address (AudioObjectPropertySelector selector,
                                     AudioObjectPropertyScope scope = kAudioObjectPropertyScopeGlobal)
@@ -53,10 +56,10 @@ int ChannelCount (AudioObjectID device, AudioObjectPropertyScope scope)
         return 0;
     const auto* list = reinterpret_cast<const AudioBufferList*> (block.get());
     const auto fitting = (size - offsetof (AudioBufferList, mBuffers)) / sizeof (AudioBuffer);
-    int channels = 0;
+    juce::int64 channels = 0;
     for (UInt32 i = 0; i < list->mNumberBuffers && i < fitting; ++i)
-        channels += (int) list->mBuffers[i].mNumberChannels;
-    return channels;
+        channels += list->mBuffers[i].mNumberChannels;
+    return (int) juce::jmin (channels, (juce::int64) std::numeric_limits<int>::max());
 }
 
 AudioObjectID DefaultDevice (bool input)
@@ -74,57 +77,65 @@ AudioObjectID DefaultDevice (bool input)
 
 HalAudioIODeviceType::HalAudioIODeviceType() : juce::AudioIODeviceType ("CoreAudio")
 {
-    startTimer (kListPollMs);
+    AudioObjectAddPropertyListener (kAudioObjectSystemObject, &kDeviceListAddress, DeviceListChanged, this);
 }
 
 HalAudioIODeviceType::~HalAudioIODeviceType()
 {
-    stopTimer();
     cancelPendingUpdate();
+    AudioObjectRemovePropertyListener (kAudioObjectSystemObject, &kDeviceListAddress, DeviceListChanged, this);
 }
 
-std::vector<HalAudioIODeviceType::Entry> HalAudioIODeviceType::Refresh() const
+OSStatus HalAudioIODeviceType::DeviceListChanged (AudioObjectID, UInt32, const AudioObjectPropertyAddress*,
+                                                  void* clientData)
 {
-    std::vector<Entry> list;
-    for (auto id : DeviceIds())
-    {
-        Entry entry;
-        entry.id = id;
-        entry.name = DeviceName (id);
-        if (entry.name.isEmpty())
-            continue;
-        entry.numInputs = ChannelCount (id, kAudioObjectPropertyScopeInput);
-        entry.numOutputs = ChannelCount (id, kAudioObjectPropertyScopeOutput);
-        list.push_back (entry);
-    }
+    // Any thread: the HAL's own, or the message thread's loop.
+    static_cast<HalAudioIODeviceType*> (clientData)->triggerAsyncUpdate();
+    return 0;
+}
 
-    if (list != lastList)
-    {
-        lastList = list;
-        // The listeners (the device manager) may reopen devices, so they hear of
-        // the change later on the message thread, never from inside this query.
-        const_cast<HalAudioIODeviceType*> (this)->triggerAsyncUpdate();
-    }
-    return list;
+void HalAudioIODeviceType::handleAsyncUpdate()
+{
+    scanForDevices();
+    callDeviceChangeListeners();
 }
 
 void HalAudioIODeviceType::scanForDevices()
 {
-    Refresh();
+    inputDeviceNames.clear();
+    outputDeviceNames.clear();
+    inputIds.clear();
+    outputIds.clear();
+
+    for (const auto id : DeviceIds())
+    {
+        const auto name = DeviceName (id);
+        if (name.isEmpty())
+            continue;
+        if (ChannelCount (id, kAudioObjectPropertyScopeInput) > 0)
+        {
+            inputDeviceNames.add (name);
+            inputIds.add (id);
+        }
+        if (ChannelCount (id, kAudioObjectPropertyScopeOutput) > 0)
+        {
+            outputDeviceNames.add (name);
+            outputIds.add (id);
+        }
+    }
+
+    inputDeviceNames.appendNumbersToDuplicates (false, true);
+    outputDeviceNames.appendNumbersToDuplicates (false, true);
 }
 
 juce::StringArray HalAudioIODeviceType::getDeviceNames (bool wantInputNames) const
 {
-    juce::StringArray names;
-    for (const auto& entry : Refresh())
-        if (entry.Has (wantInputNames))
-            names.add (entry.name);
-    return names;
+    return wantInputNames ? inputDeviceNames : outputDeviceNames;
 }
 
 int HalAudioIODeviceType::getDefaultDeviceIndex (bool forInput) const
 {
-    return std::max (0, IndexOf (DefaultDevice (forInput), forInput));
+    return juce::jmax (0, (forInput ? inputIds : outputIds).indexOf (DefaultDevice (forInput)));
 }
 
 int HalAudioIODeviceType::getIndexOfDevice (juce::AudioIODevice* device, bool asInput) const
@@ -132,21 +143,8 @@ int HalAudioIODeviceType::getIndexOfDevice (juce::AudioIODevice* device, bool as
     auto* halDevice = dynamic_cast<HalAudioIODevice*> (device);
     if (halDevice == nullptr)
         return -1;
-    return IndexOf (asInput ? halDevice->GetInputDeviceId() : halDevice->GetOutputDeviceId(), asInput);
-}
-
-int HalAudioIODeviceType::IndexOf (AudioObjectID device, bool input) const
-{
-    int index = 0;
-    for (const auto& entry : Refresh())
-    {
-        if (!entry.Has (input))
-            continue;
-        if (entry.id == device)
-            return index;
-        ++index;
-    }
-    return -1;
+    return asInput ? inputIds.indexOf (halDevice->GetInputDeviceId())
+                   : outputIds.indexOf (halDevice->GetOutputDeviceId());
 }
 
 bool HalAudioIODeviceType::hasSeparateInputsAndOutputs() const
@@ -157,33 +155,12 @@ bool HalAudioIODeviceType::hasSeparateInputsAndOutputs() const
 juce::AudioIODevice* HalAudioIODeviceType::createDevice (const juce::String& outputDeviceName,
                                                          const juce::String& inputDeviceName)
 {
-    const auto list = Refresh();
-    const auto find = [&list] (const juce::String& name, bool input) -> AudioObjectID
-    {
-        for (const auto& entry : list)
-            if (entry.name == name && entry.Has (input))
-                return entry.id;
-        return kAudioObjectUnknown;
-    };
-
-    const AudioObjectID output =
-        outputDeviceName.isEmpty() ? (AudioObjectID) kAudioObjectUnknown : find (outputDeviceName, false);
-    const AudioObjectID input =
-        inputDeviceName.isEmpty() ? (AudioObjectID) kAudioObjectUnknown : find (inputDeviceName, true);
-    if ((outputDeviceName.isNotEmpty() && output == kAudioObjectUnknown) ||
-        (inputDeviceName.isNotEmpty() && input == kAudioObjectUnknown) ||
-        (output == kAudioObjectUnknown && input == kAudioObjectUnknown))
+    // By the names of the last scan, as JUCE's own type does: ids of devices
+    // that have gone since then simply fail to open.
+    const AudioObjectID input = inputIds[inputDeviceNames.indexOf (inputDeviceName)];
+    const AudioObjectID output = outputIds[outputDeviceNames.indexOf (outputDeviceName)];
+    if (input == kAudioObjectUnknown && output == kAudioObjectUnknown)
         return nullptr;
 
     return new HalAudioIODevice (outputDeviceName.isNotEmpty() ? outputDeviceName : inputDeviceName, input, output);
-}
-
-void HalAudioIODeviceType::timerCallback()
-{
-    Refresh();
-}
-
-void HalAudioIODeviceType::handleAsyncUpdate()
-{
-    callDeviceChangeListeners();
 }

@@ -4,19 +4,17 @@
 
 #include <juce_audio_devices/juce_audio_devices.h>
 
-#include <vector>
+/** The "CoreAudio" device type over the audio hardware layer, keeping its
+    lists as JUCE's own does on a Mac: scanForDevices fills the names (and
+    ids) of the devices with inputs and of those with outputs, numbering
+    duplicate names; every other call answers from those lists. They are
+    refreshed only when the HAL tells of a new device list: the listener
+    triggers an update that rescans and tells the device manager later, on
+    the message thread. So a device created after the last scan cannot be
+    opened by name until the type has scanned again.
 
-/** The "CoreAudio" device type over the audio hardware layer: lists the HAL's
-    devices by name, inputs and outputs separately, and opens them as
-    HalAudioIODevice.
-
-    The list is live: every query reads the HAL afresh, so a device that shows
-    up after the device manager's first scan can still be opened by name. When
-    the list changes, the type tells its listeners on the message thread, as
-    the HAL's own device-list notification would; a timer looks for changes
-    that nobody asked about. Created, used and destroyed on the message thread
-    (the device manager owns it). */
-class HalAudioIODeviceType : public juce::AudioIODeviceType, private juce::Timer, private juce::AsyncUpdater
+    Created, used and destroyed on the message thread (the device manager owns it). */
+class HalAudioIODeviceType : public juce::AudioIODeviceType, private juce::AsyncUpdater
 {
 public:
     HalAudioIODeviceType();
@@ -31,32 +29,12 @@ public:
                                        const juce::String& inputDeviceName) override;
 
 private:
-    struct Entry
-    {
-        AudioObjectID id = 0;
-        juce::String name;
-        int numInputs = 0;
-        int numOutputs = 0;
-
-        bool Has (bool inputs) const { return (inputs ? numInputs : numOutputs) > 0; }
-
-        bool operator== (const Entry& other) const
-        {
-            return id == other.id && name == other.name && numInputs == other.numInputs &&
-                   numOutputs == other.numOutputs;
-        }
-    };
-
-    /** Reads the HAL's device list and, when it differs from the last one, schedules the listeners' call. */
-    std::vector<Entry> Refresh() const;
-
-    /** The device's index among the listed devices with inputs (or outputs), or -1. */
-    int IndexOf (AudioObjectID device, bool input) const;
-
-    void timerCallback() override;
     void handleAsyncUpdate() override;
 
-    mutable std::vector<Entry> lastList;
+    static OSStatus DeviceListChanged (AudioObjectID, UInt32, const AudioObjectPropertyAddress*, void* clientData);
+
+    juce::StringArray inputDeviceNames, outputDeviceNames;
+    juce::Array<AudioObjectID> inputIds, outputIds;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (HalAudioIODeviceType)
 };

@@ -1,12 +1,14 @@
 // The audio hardware layer's C interface over the simulated machine.
 //
-// Every answer is worked out afresh from the machine's current state, so a
-// device that appears or goes away shows at the very next query. No call ever
-// writes more bytes than the caller said it has room for.
+// Every answer is worked out afresh from the machine's state as this process
+// has been told of it: the device list changes for readers only once the
+// HAL's notification has been delivered (see AudioObjectAddPropertyListener).
+// No call ever writes more bytes than the caller said it has room for.
 
 #include <CoreAudio/CoreAudio.h>
 
 #include "platform/sim/AudioInternals.h"
+#include "platform/sim/MachineInternals.h"
 
 #include <cstddef>
 #include <cstring>
@@ -203,8 +205,11 @@ OSStatus WriteValue (const PropertyValue& value, UInt32* ioDataSize, void* outDa
             break;
     }
 
-    if (*ioDataSize != size)
+    // A fixed-size value fits any buffer at least its size; the caller learns
+    // how much was written.
+    if (*ioDataSize < size)
         return kAudioHardwareBadPropertySizeError;
+    *ioDataSize = size;
 
     switch (value.kind)
     {
@@ -350,6 +355,19 @@ extern "C"
     {
         if (BadCall (inAddress, inQualifierDataSize, inQualifierData))
             return kAudioHardwareIllegalOperationError;
+        if (sim::detail::FaultActive (sim::Fault::SetProperty))
+            return kAudioHardwareUnspecifiedError;
+
+        if (inObjectID == kAudioObjectSystemObject && inAddress->mSelector == kAudioHardwarePropertyRunLoop)
+        {
+            if (inData == nullptr || inDataSize != sizeof (CFRunLoopRef))
+                return kAudioHardwareBadPropertySizeError;
+            CFRunLoopRef loop = nullptr;
+            std::memcpy (&loop, inData, sizeof (loop));
+            // Any loop but NULL stands for the main one, the only other place this HAL delivers to.
+            sim::detail::SetNotifyOnOwnThread (loop == nullptr);
+            return kAudioHardwareNoError;
+        }
 
         PropertyValue value;
         if (const auto status = Resolve (inObjectID, *inAddress, value); status != kAudioHardwareNoError)
@@ -365,6 +383,25 @@ extern "C"
         AudioObjectID device = 0;
         std::memcpy (&device, inData, sizeof (device));
         return sim::detail::SetDefaultDevice (input, device);
+    }
+
+    OSStatus AudioObjectAddPropertyListener (AudioObjectID inObjectID, const AudioObjectPropertyAddress* inAddress,
+                                             AudioObjectPropertyListenerProc inListener, void* inClientData)
+    {
+        if (inAddress == nullptr || inListener == nullptr)
+            return kAudioHardwareIllegalOperationError;
+        sim::detail::AddListener (inObjectID, *inAddress, inListener, inClientData);
+        return kAudioHardwareNoError;
+    }
+
+    OSStatus AudioObjectRemovePropertyListener (AudioObjectID inObjectID, const AudioObjectPropertyAddress* inAddress,
+                                                AudioObjectPropertyListenerProc inListener, void* inClientData)
+    {
+        if (inAddress == nullptr || inListener == nullptr)
+            return kAudioHardwareIllegalOperationError;
+        return sim::detail::RemoveListener (inObjectID, *inAddress, inListener, inClientData)
+                   ? kAudioHardwareNoError
+                   : kAudioHardwareUnknownPropertyError;
     }
 
     OSStatus AudioHardwareCreateAggregateDevice (CFDictionaryRef inDescription, AudioObjectID* outDeviceID)

@@ -36,14 +36,27 @@ struct HalDevice
     std::vector<AudioObjectID> activeSubDevices;
 };
 
-/** Ids of the devices listed now, in the order they were added. */
+/** Ids of the devices HAL readers see now, in the order they were added: those
+    that exist, when notifications run on the HAL's own thread; otherwise the
+    list as the main run loop was last told of it. */
 std::vector<AudioObjectID> ListedAudioDevices();
 
-/** The device if it is listed now. */
+/** The device if it exists and readers see it now. */
 std::optional<HalDevice> ListedAudioDevice (AudioObjectID device);
 
 std::optional<OSStatus> PropertyFailure (AudioObjectID object, AudioObjectPropertySelector selector);
 std::optional<PropertyAnswer> PropertyOverride (AudioObjectID object, AudioObjectPropertySelector selector);
+
+/** kAudioHardwarePropertyRunLoop: NULL moves device-list notifications to the
+    HAL's own thread (true), the main run loop brings them back. */
+void SetNotifyOnOwnThread (bool ownThread);
+
+void AddListener (AudioObjectID object, const AudioObjectPropertyAddress& address,
+                  AudioObjectPropertyListenerProc proc, void* clientData);
+
+/** False when no such listener was added. */
+bool RemoveListener (AudioObjectID object, const AudioObjectPropertyAddress& address,
+                     AudioObjectPropertyListenerProc proc, void* clientData);
 
 /** Changes the system default; refuses ids of devices that are not listed. Logs every call. */
 OSStatus SetDefaultDevice (bool input, AudioObjectID device);

@@ -5,11 +5,15 @@
 #include "platform/sim/MachineInternals.h"
 #include "platform/sim/ManualBlockSource.h"
 
+#include <juce_events/juce_events.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace sim::detail
 {
@@ -50,6 +54,32 @@ struct DeviceRecord
     bool IsListed (Clock::time_point now) const { return listedFrom.has_value() && *listedFrom <= now; }
 };
 
+struct Listener
+{
+    AudioObjectID object;
+    AudioObjectPropertyAddress address;
+    AudioObjectPropertyListenerProc proc;
+    void* clientData;
+
+    bool Is (const Listener& other) const
+    {
+        return object == other.object && address.mSelector == other.address.mSelector &&
+               address.mScope == other.address.mScope && address.mElement == other.address.mElement &&
+               proc == other.proc && clientData == other.clientData;
+    }
+
+    bool HearsDeviceList() const
+    {
+        return object == kAudioObjectSystemObject &&
+               (address.mSelector == kAudioHardwarePropertyDevices ||
+                address.mSelector == kAudioObjectPropertySelectorWildcard) &&
+               (address.mScope == kAudioObjectPropertyScopeGlobal ||
+                address.mScope == kAudioObjectPropertyScopeWildcard) &&
+               (address.mElement == kAudioObjectPropertyElementMain ||
+                address.mElement == kAudioObjectPropertyElementWildcard);
+    }
+};
+
 /** Everything the audio side knows; guarded by the machine's audio mutex. */
 struct AudioSide
 {
@@ -65,6 +95,22 @@ struct AudioSide
     float prefill = 0.0f;
     AudioClock clock = AudioClock::RealTime;
     std::vector<std::shared_ptr<detail::ManualBlockSource>> manualSources;
+
+    // The device list as HAL readers see it. The HAL tells a change on the
+    // main run loop unless the program moved its notifications to the HAL's
+    // own thread; until it is told, readers see the list as it was.
+    bool notifyOnOwnThread = false;
+    std::vector<AudioObjectID> toldList;  // what readers see while notifying on the main run loop
+    std::vector<AudioObjectID> heardList; // what the notification thread last saw
+};
+
+/** Survive Reset: they belong to live objects of the program. */
+struct Notifications
+{
+    std::vector<Listener> listeners;
+    std::recursive_mutex delivering; // held while listeners run, so that removing one waits for it
+    std::condition_variable wake;
+    bool changed = false;
 };
 
 /** The audio side of the booted machine, locked while this lives. Every
@@ -82,26 +128,147 @@ private:
     {
         std::mutex mutex;
         AudioSide side;
+        Notifications notifications;
     };
 
     static Guarded& Booted()
     {
         // Never destroyed: audio threads and static objects may still ask during exit.
         static Guarded* const guarded = new Guarded;
+        static const bool started = StartNotificationThread (*guarded);
+        (void) started;
         detail::EnsureBooted();
         return *guarded;
     }
 
+    /** The HAL's own notification thread: sleeps until the device list may
+        have changed (a change, or the arrival time of a late device), then
+        tells the change on the main run loop or, when asked to, itself. */
+    static bool StartNotificationThread (Guarded& guarded);
+
     Guarded& guarded;
-    std::lock_guard<std::mutex> lock;
+    std::unique_lock<std::mutex> lock;
+
+public:
+    /** The listeners, guarded by their own delivering mutex and not by the machine's lock. */
+    static Notifications& TheNotifications() { return Booted().notifications; }
+
+    /** Wakes the notification thread: the device list may have changed. */
+    void DeviceListMayHaveChanged() const
+    {
+        guarded.notifications.changed = true;
+        guarded.notifications.wake.notify_one();
+    }
+
 };
 
 std::atomic<std::int64_t> blocksRun { 0 };
 
+/** The devices that exist in the HAL right now, whether or not readers have been told. */
+std::vector<AudioObjectID> ArrivedLocked (const AudioSide& side, Clock::time_point now)
+{
+    std::vector<AudioObjectID> ids;
+    for (auto& [id, record] : side.devices)
+        if (record.IsListed (now))
+            ids.push_back (id);
+    return ids;
+}
+
+/** The device list a HAL reader gets now. */
+std::vector<AudioObjectID> VisibleListLocked (const AudioSide& side, Clock::time_point now)
+{
+    return side.notifyOnOwnThread ? ArrivedLocked (side, now) : side.toldList;
+}
+
+/** The device, if it exists and readers have been told of it. */
 const DeviceRecord* ListedRecordLocked (AudioSide& side, AudioObjectID id, Clock::time_point now)
 {
     const auto found = side.devices.find (id);
-    return found != side.devices.end() && found->second.IsListed (now) ? &found->second : nullptr;
+    if (found == side.devices.end() || !found->second.IsListed (now))
+        return nullptr;
+    if (!side.notifyOnOwnThread && std::find (side.toldList.begin(), side.toldList.end(), id) == side.toldList.end())
+        return nullptr;
+    return &found->second;
+}
+
+/** Calls the device-list listeners with the machine's lock released. A
+    listener removed while the others run is not called. */
+void TellDeviceListChanged (Notifications& notifications, std::unique_lock<std::mutex>& lock)
+{
+    lock.unlock();
+    {
+        std::lock_guard<std::recursive_mutex> delivering (notifications.delivering);
+        const AudioObjectPropertyAddress address { kAudioHardwarePropertyDevices, kAudioObjectPropertyScopeGlobal,
+                                                   kAudioObjectPropertyElementMain };
+        const auto listeners = notifications.listeners;
+        for (const auto& listener : listeners)
+        {
+            const auto& now = notifications.listeners;
+            const bool stillThere = std::any_of (now.begin(), now.end(),
+                                                 [&] (const Listener& entry) { return entry.Is (listener); });
+            if (stillThere && listener.HearsDeviceList())
+                listener.proc (kAudioObjectSystemObject, 1, &address, listener.clientData);
+        }
+    }
+    lock.lock();
+}
+
+bool LockedSide::StartNotificationThread (Guarded& guarded)
+{
+    std::thread (
+        [&guarded]
+        {
+            std::unique_lock<std::mutex> lock (guarded.mutex);
+            auto& side = guarded.side;
+            auto& notifications = guarded.notifications;
+
+            for (;;)
+            {
+                const auto now = Clock::now();
+                std::optional<Clock::time_point> nextArrival;
+                for (auto& [id, record] : side.devices)
+                    if (record.listedFrom.has_value() && *record.listedFrom > now &&
+                        (!nextArrival.has_value() || *record.listedFrom < *nextArrival))
+                        nextArrival = record.listedFrom;
+
+                auto arrived = ArrivedLocked (side, now);
+                if (arrived != side.heardList)
+                {
+                    side.heardList = arrived;
+                    if (side.notifyOnOwnThread)
+                    {
+                        TellDeviceListChanged (notifications, lock);
+                    }
+                    else
+                    {
+                        // Readers learn of it only when the main run loop gets to it.
+                        juce::MessageManager::callAsync (
+                            [&guarded]
+                            {
+                                std::unique_lock<std::mutex> tellLock (guarded.mutex);
+                                if (guarded.side.notifyOnOwnThread)
+                                    return;
+                                guarded.side.toldList = ArrivedLocked (guarded.side, Clock::now());
+                                TellDeviceListChanged (guarded.notifications, tellLock);
+                            });
+                    }
+                    continue;
+                }
+
+                if (notifications.changed)
+                {
+                    notifications.changed = false;
+                    continue;
+                }
+
+                if (nextArrival.has_value())
+                    notifications.wake.wait_until (lock, *nextArrival);
+                else
+                    notifications.wake.wait (lock);
+            }
+        })
+        .detach();
+    return true;
 }
 
 /** The devices whose streams a listed device presents, in order: the device
@@ -170,6 +337,7 @@ AudioObjectID AddAudioDevice (const AudioDeviceSpec& spec)
     record.listedFrom = Clock::now() + std::chrono::milliseconds (std::max (0, spec.appearAfterMs));
     const auto id = side->nextId++;
     side->devices.emplace (id, std::move (record));
+    side.DeviceListMayHaveChanged();
     return id;
 }
 
@@ -177,6 +345,7 @@ void RemoveAudioDevice (AudioObjectID device)
 {
     LockedSide side;
     ForgetDeviceLocked (*side, device);
+    side.DeviceListMayHaveChanged();
 }
 
 AudioObjectID FindAudioDevice (const std::string& uid)
@@ -184,7 +353,7 @@ AudioObjectID FindAudioDevice (const std::string& uid)
     LockedSide side;
     const auto now = Clock::now();
     for (auto& [id, record] : side->devices)
-        if (record.spec.uid == uid && record.IsListed (now))
+        if (record.spec.uid == uid && ListedRecordLocked (*side, id, now) != nullptr)
             return id;
     return 0;
 }
@@ -318,6 +487,7 @@ void ResetAudioSide()
         LockedSide side;
         std::swap (old, *side);
         side->nextId = old.nextId;
+        side.DeviceListMayHaveChanged();
     }
     // What the old state held last (a stream's manual block source) goes here, outside the lock.
 }
@@ -325,12 +495,42 @@ void ResetAudioSide()
 std::vector<AudioObjectID> ListedAudioDevices()
 {
     LockedSide side;
-    const auto now = Clock::now();
-    std::vector<AudioObjectID> ids;
-    for (auto& [id, record] : side->devices)
-        if (record.IsListed (now))
-            ids.push_back (id);
-    return ids;
+    return VisibleListLocked (*side, Clock::now());
+}
+
+void SetNotifyOnOwnThread (bool ownThread)
+{
+    LockedSide side;
+    if (side->notifyOnOwnThread == ownThread)
+        return;
+    side->notifyOnOwnThread = ownThread;
+    // Back on the main run loop, readers keep what they were last told.
+    side->toldList = ArrivedLocked (*side, Clock::now());
+    side.DeviceListMayHaveChanged();
+}
+
+void AddListener (AudioObjectID object, const AudioObjectPropertyAddress& address,
+                  AudioObjectPropertyListenerProc proc, void* clientData)
+{
+    auto& notifications = LockedSide::TheNotifications();
+    std::lock_guard<std::recursive_mutex> delivering (notifications.delivering);
+    notifications.listeners.push_back ({ object, address, proc, clientData });
+}
+
+bool RemoveListener (AudioObjectID object, const AudioObjectPropertyAddress& address,
+                     AudioObjectPropertyListenerProc proc, void* clientData)
+{
+    // Waits for a call in progress on another thread; from inside a listener it does not wait for itself.
+    auto& notifications = LockedSide::TheNotifications();
+    std::lock_guard<std::recursive_mutex> delivering (notifications.delivering);
+    auto& listeners = notifications.listeners;
+    const Listener wanted { object, address, proc, clientData };
+    const auto found =
+        std::find_if (listeners.begin(), listeners.end(), [&] (const Listener& entry) { return entry.Is (wanted); });
+    if (found == listeners.end())
+        return false;
+    listeners.erase (found);
+    return true;
 }
 
 std::optional<HalDevice> ListedAudioDevice (AudioObjectID id)
@@ -407,6 +607,7 @@ OSStatus CreateAggregate (AggregateDescription description, AudioObjectID* newId
                 record.listedFrom = Clock::now() + std::chrono::milliseconds (side->aggregateAppearDelayMs);
             id = side->nextId++;
             side->devices.emplace (id, std::move (record));
+            side.DeviceListMayHaveChanged();
         }
         description.id = id;
         side->descriptions.push_back (std::move (description));
@@ -421,12 +622,16 @@ OSStatus CreateAggregate (AggregateDescription description, AudioObjectID* newId
 OSStatus DestroyAggregate (AudioObjectID device)
 {
     bool destroyed = false;
+    if (!FaultActive (Fault::AggregateDestroy))
     {
         LockedSide side;
         const auto found = side->devices.find (device);
         destroyed = found != side->devices.end() && found->second.spec.isAggregate;
         if (destroyed)
+        {
             ForgetDeviceLocked (*side, device);
+            side.DeviceListMayHaveChanged();
+        }
     }
     Log ("AudioHardwareDestroyAggregateDevice " + std::to_string (device));
     return destroyed ? kAudioHardwareNoError : kAudioHardwareBadDeviceError;

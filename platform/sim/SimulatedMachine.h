@@ -26,8 +26,10 @@ namespace sim
 // The machine as a whole
 
 /** Empties the machine: no HID or audio devices, no defaults, no faults, an
-    empty call log, the real-time audio clock and immediate aggregate
-    appearance. CoreFoundation objects that the program still holds stay valid. */
+    empty call log, the real-time audio clock, immediate aggregate appearance
+    and device-list changes told on the main run loop, as the HAL does until a
+    process sets kAudioHardwarePropertyRunLoop. CoreFoundation objects and
+    property listeners that the program still holds stay valid. */
 void Reset();
 
 /** The machine the program boots on a host without the macOS frameworks: a
@@ -56,6 +58,8 @@ enum class Fault
     HidManagerCreate, // IOHIDManagerCreate returns NULL
     HidManagerOpen,   // IOHIDManagerOpen fails
     AggregateCreate,  // AudioHardwareCreateAggregateDevice fails
+    AggregateDestroy, // AudioHardwareDestroyAggregateDevice fails
+    SetProperty,      // AudioObjectSetPropertyData fails
     AudioDeviceOpen,  // the "CoreAudio" JUCE device type fails to open any device
 };
 
@@ -109,14 +113,14 @@ struct AudioDeviceSpec
     std::string uid;
     std::vector<int> inputStreams;  // channels per input stream
     std::vector<int> outputStreams; // channels per output stream
-    int appearAfterMs = 0;          // listed by the HAL only once this much time has passed
+    int appearAfterMs = 0;          // arrives in the HAL only once this much time has passed
     bool isAggregate = false;       // may be destroyed with AudioHardwareDestroyAggregateDevice
 };
 
 AudioObjectID AddAudioDevice (const AudioDeviceSpec& spec);
 void RemoveAudioDevice (AudioObjectID device);
 
-/** The object id of the listed device with this UID, or 0. */
+/** The object id of the device with this UID that HAL readers see now, or 0. */
 AudioObjectID FindAudioDevice (const std::string& uid);
 
 /** The ten devices of the virtual audio driver, UIDs "QuorVirtualAudioDevice_UID"

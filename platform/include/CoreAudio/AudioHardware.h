@@ -40,7 +40,11 @@ extern "C"
         kAudioObjectPropertyScopeOutput = 'outp',
 
         kAudioObjectPropertyElementMain = 0,
-        kAudioObjectPropertyElementMaster = kAudioObjectPropertyElementMain
+        kAudioObjectPropertyElementMaster = kAudioObjectPropertyElementMain,
+
+        kAudioObjectPropertySelectorWildcard = '****',
+        kAudioObjectPropertyScopeWildcard = '****',
+        kAudioObjectPropertyElementWildcard = 0xFFFFFFFF
     };
 
     enum
@@ -49,6 +53,7 @@ extern "C"
         kAudioHardwarePropertyDefaultInputDevice = 'dIn ',  // system: AudioObjectID, settable
         kAudioHardwarePropertyDefaultOutputDevice = 'dOut', // system: AudioObjectID, settable
         kAudioHardwarePropertyDeviceForUID = 'duid',      // system: AudioValueTranslation, CFStringRef -> AudioObjectID
+        kAudioHardwarePropertyRunLoop = 'rnlp',           // system: CFRunLoopRef, settable (see below)
         kAudioObjectPropertyName = 'lnam',                // device: CFStringRef
         kAudioDevicePropertyDeviceUID = 'uid ',           // device: CFStringRef
         kAudioDevicePropertyStreamConfiguration = 'slay', // device, input or output scope: AudioBufferList
@@ -97,6 +102,25 @@ extern "C"
     OSStatus AudioObjectSetPropertyData (AudioObjectID inObjectID, const AudioObjectPropertyAddress* inAddress,
                                          UInt32 inQualifierDataSize, const void* inQualifierData, UInt32 inDataSize,
                                          const void* inData);
+
+    /** Called when a property the listener was added for changes. */
+    typedef OSStatus (*AudioObjectPropertyListenerProc) (AudioObjectID inObjectID, UInt32 inNumberAddresses,
+                                                         const AudioObjectPropertyAddress* inAddresses,
+                                                         void* inClientData);
+
+    /** Listens to a property; the wildcards match any selector, scope or
+        element. Of the system object, kAudioHardwarePropertyDevices is told:
+        on the main run loop (here: JUCE's message loop) by default, so that a
+        process whose main thread is busy sees neither the call nor the new
+        list until it returns to its loop; on a thread of the HAL's own once
+        kAudioHardwarePropertyRunLoop is set to NULL. Until a change has been
+        told, readers of the device list still see the old one. */
+    OSStatus AudioObjectAddPropertyListener (AudioObjectID inObjectID, const AudioObjectPropertyAddress* inAddress,
+                                             AudioObjectPropertyListenerProc inListener, void* inClientData);
+
+    /** Stops listening; once it returns, the listener is not running and is never called again. */
+    OSStatus AudioObjectRemovePropertyListener (AudioObjectID inObjectID, const AudioObjectPropertyAddress* inAddress,
+                                                AudioObjectPropertyListenerProc inListener, void* inClientData);
 
     /** Creates an aggregate device from its description; the new id goes to *outDeviceID. */
     OSStatus AudioHardwareCreateAggregateDevice (CFDictionaryRef inDescription, AudioObjectID* outDeviceID);
