@@ -100,6 +100,7 @@ struct AudioSide
     // main run loop unless the program moved its notifications to the HAL's
     // own thread; until it is told, readers see the list as it was.
     bool notifyOnOwnThread = false;
+    bool connected = false;               // the process has read from the HAL since Reset
     std::vector<AudioObjectID> toldList;  // what readers see while notifying on the main run loop
     std::vector<AudioObjectID> heardList; // what the notification thread last saw
 };
@@ -174,15 +175,26 @@ std::vector<AudioObjectID> ArrivedLocked (const AudioSide& side, Clock::time_poi
     return ids;
 }
 
-/** The device list a HAL reader gets now. */
-std::vector<AudioObjectID> VisibleListLocked (const AudioSide& side, Clock::time_point now)
+/** A process learns the device list as it stands when it first talks to the
+    HAL; later changes reach it only through notifications. */
+void ConnectLocked (AudioSide& side, Clock::time_point now)
 {
+    if (!side.connected)
+        side.toldList = ArrivedLocked (side, now);
+    side.connected = true;
+}
+
+/** The device list a HAL reader gets now. */
+std::vector<AudioObjectID> VisibleListLocked (AudioSide& side, Clock::time_point now)
+{
+    ConnectLocked (side, now);
     return side.notifyOnOwnThread ? ArrivedLocked (side, now) : side.toldList;
 }
 
 /** The device, if it exists and readers have been told of it. */
 const DeviceRecord* ListedRecordLocked (AudioSide& side, AudioObjectID id, Clock::time_point now)
 {
+    ConnectLocked (side, now);
     const auto found = side.devices.find (id);
     if (found == side.devices.end() || !found->second.IsListed (now))
         return nullptr;
@@ -249,6 +261,7 @@ bool LockedSide::StartNotificationThread (Guarded& guarded)
                                 if (guarded.side.notifyOnOwnThread)
                                     return;
                                 guarded.side.toldList = ArrivedLocked (guarded.side, Clock::now());
+                                guarded.side.connected = true;
                                 TellDeviceListChanged (guarded.notifications, tellLock);
                             });
                     }
@@ -506,6 +519,7 @@ void SetNotifyOnOwnThread (bool ownThread)
     side->notifyOnOwnThread = ownThread;
     // Back on the main run loop, readers keep what they were last told.
     side->toldList = ArrivedLocked (*side, Clock::now());
+    side->connected = true;
     side.DeviceListMayHaveChanged();
 }
 

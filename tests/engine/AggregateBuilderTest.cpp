@@ -1,14 +1,14 @@
 #include <chrono>
+#include <climits>
 
 #include "EngineTestSupport.h"
-#include "engine/EngineConstants.h"
 
 namespace
 {
 
 using namespace enginetest;
 
-const std::vector<std::string> kDescribedVirtualUids {
+const std::vector<std::string> kVirtualOrder {
     "QuorVirtualAudioDevice_UID_6", "QuorVirtualAudioDevice_UID_7",  "QuorVirtualAudioDevice_UID_8",
     "QuorVirtualAudioDevice_UID_9", "QuorVirtualAudioDevice_UID_10", "QuorVirtualAudioDevice_UID",
     "QuorVirtualAudioDevice_UID_2", "QuorVirtualAudioDevice_UID_3",  "QuorVirtualAudioDevice_UID_4",
@@ -16,188 +16,168 @@ const std::vector<std::string> kDescribedVirtualUids {
 };
 
 const char* const kVelmar = "Tavrolux Velmar Main Multitrack";
-const std::string kMasterUid = "AppleUSBAudioEngine:QUOR:Tavrolux Velmar:QV2400117:4,5";
+const std::string kMaster = "AppleUSBAudioEngine:QUOR:Tavrolux Velmar:QV2400117:4,5";
 
-class AggregateBuilderTest : public EngineTest
+using AggregateBuilderTest = EngineTest;
+
+TEST_F (AggregateBuilderTest, DescribesTheVirtualDevicesThenTheFirstFittingMixerDevice)
 {
-protected:
-    static void AddMixer (const std::string& name, const std::string& uid, int outputs)
+    struct Device
     {
-        AddDevice (name, uid, { outputs }, { outputs });
-    }
-
-    static std::vector<std::string> WithMixer (const std::string& mixerUid)
-    {
-        auto uids = kDescribedVirtualUids;
-        uids.push_back (mixerUid);
-        return uids;
-    }
-
-    void ExpectDefaultsUntouched() const
-    {
-        EXPECT_EQ (sim::DefaultInput(), builtInInput);
-        EXPECT_EQ (sim::DefaultOutput(), builtInOutput);
-    }
-};
-
-TEST_F (AggregateBuilderTest, OneVirtualDeviceBringsInAllTenInTheFixedOrder)
-{
-    // The driver's prefix counts anywhere in a UID.
-    for (const char* uid : { "QuorVirtualAudioDevice_UID_3", "com.vendor.QuorVirtualAudioDevice_UID.extra" })
-    {
-        SetUp();
-        AddMixer ("Virtual", uid, 2);
-        EXPECT_EQ (MakeEngine().CreateAggregateDevice ("", 7), 0);
-
-        const auto descriptions = sim::AggregateDescriptions();
-        ASSERT_EQ (descriptions.size(), 1u) << uid;
-        EXPECT_EQ (descriptions[0].name, "QUOR Aggregate");
-        EXPECT_EQ (descriptions[0].uid, "com.Quor.VirtualChannelAggregate");
-        EXPECT_EQ (SubDeviceUids (descriptions[0]), kDescribedVirtualUids);
-        EXPECT_EQ (descriptions[0].master, "");
-        EXPECT_EQ (descriptions[0].isPrivate, 1);
-        EXPECT_EQ (engine->aggregate.deviceId, descriptions[0].id);
-        EXPECT_EQ (engine->aggregate.numInputChannels, 10);
-        EXPECT_EQ (engine->aggregate.numOutputChannels, 10);
-        EXPECT_EQ (engine->aggregate.hidDeviceId, 7);
-        engine.reset();
-    }
-}
-
-TEST_F (AggregateBuilderTest, NothingToBuildCreatesNothing)
-{
-    // The prefix test is case-sensitive, and a one-output mixer is no candidate.
-    AddMixer ("Virtual", "quorvirtualaudiodevice_uid", 2);
-    AddMixer (kVelmar, kMasterUid, 1);
-
-    EXPECT_EQ (MakeEngine().CreateAggregateDevice (kVelmar, 1), kAudioHardwareNotRunningError);
-
-    EXPECT_TRUE (sim::AggregateDescriptions().empty());
-    EXPECT_EQ (engine->aggregate.hidDeviceId, -1);
-    ExpectDefaultsUntouched();
-}
-
-TEST_F (AggregateBuilderTest, TheFirstMixerWithTheExactNameAndTwoOutputsIsTheClockMaster)
-{
+        std::string name, uid;
+        int outputs;
+    };
     struct Case
     {
+        const char* what;
+        std::vector<Device> devices;
+        const char* multitrack;
+        bool virtualDevices;
+        std::string mixerUid, master;
         int outputs;
-        int expectedOutputs;
+    };
+    const Device onlyThird { "V3", "QuorVirtualAudioDevice_UID_3", 2 };
+    const Case cases[] = {
+        { "one virtual device brings all ten", { onlyThird }, "", true, "", "", 10 },
+        { "the prefix counts anywhere", { { "V", "x.QuorVirtualAudioDevice_UID.y", 2 } }, kVelmar, true, "", "", 10 },
+        { "one output is too few, two will do",
+          { onlyThird, { kVelmar, "mono", 1 }, { kVelmar, kMaster, 2 } }, kVelmar, true, kMaster, kMaster, 12 },
+        { "exact name, the first of two, 24 outputs",
+          { onlyThird, { "tavrolux velmar main multitrack", "case", 8 }, { kVelmar, kMaster, 24 }, { kVelmar, "2nd", 8 } },
+          kVelmar, true, kMaster, kMaster, 34 },
+        { "part of the master pattern is no master", { { kVelmar, "AppleUSBAudioEngine:QUOR:Tavrolux:4,6", 16 } },
+          kVelmar, false, "AppleUSBAudioEngine:QUOR:Tavrolux:4,6", "", 16 },
+        { "an absurd channel count is no candidate", { { kVelmar, "huge", INT_MAX }, { kVelmar, kMaster, 12 } },
+          kVelmar, false, kMaster, kMaster, 12 },
     };
 
-    for (const auto& c : { Case { 2, 12 }, Case { 24, 34 } })
+    for (const auto& c : cases)
     {
+        SCOPED_TRACE (c.what);
+        SetUp();
+        for (const auto& device : c.devices)
+        {
+            // A real device of 2^31-1 channels would not fit in memory: the HAL's answer claims it.
+            const auto id = AddDevice (device.name, device.uid, { device.outputs == INT_MAX ? 2 : device.outputs }, { 2 });
+            if (device.outputs == INT_MAX)
+                sim::OverrideProperty (id, kAudioDevicePropertyStreamConfiguration,
+                                       StreamConfiguration (1, { UInt32 (INT_MAX) }));
+        }
+        EXPECT_EQ (MakeEngine().CreateAggregateDevice (c.multitrack, 7), 0);
+
+        auto expectedUids = c.virtualDevices ? kVirtualOrder : std::vector<std::string> {};
+        if (!c.mixerUid.empty())
+            expectedUids.push_back (c.mixerUid);
+        const auto descriptions = sim::AggregateDescriptions();
+        ASSERT_EQ (descriptions.size(), 1u);
+        EXPECT_EQ (descriptions[0].name, "QUOR Aggregate");
+        EXPECT_EQ (descriptions[0].uid, "com.Quor.VirtualChannelAggregate");
+        EXPECT_EQ (SubDeviceUids (descriptions[0]), expectedUids);
+        for (const auto& subDevice : descriptions[0].subDevices)
+            EXPECT_TRUE (subDevice.drift == 1 && subDevice.driftQuality == 64) << subDevice.uid;
+        EXPECT_EQ (descriptions[0].master, c.master);
+        EXPECT_EQ (descriptions[0].isPrivate, 1);
+        EXPECT_EQ (engine->aggregate.deviceId, descriptions[0].id);
+        EXPECT_EQ (engine->aggregate.hidDeviceId, 7);
+        EXPECT_EQ (engine->aggregate.hardwareUid, juce::String (c.mixerUid));
+        EXPECT_EQ (engine->aggregate.numInputChannels, c.virtualDevices ? 10 : 0);
+        EXPECT_EQ (engine->aggregate.numOutputChannels, c.outputs);
+        if (!c.virtualDevices)
+        {
+            // Never more channels asked for than the opened device has.
+            ASSERT_NE (engine->deviceManager.getCurrentAudioDevice(), nullptr);
+            EXPECT_EQ (engine->deviceManager.getCurrentAudioDevice()->getActiveOutputChannels().countNumberOfSetBits(),
+                       c.outputs);
+        }
+        engine.reset();
+    }
+
+    // Nothing to build: the prefix is case-sensitive, and the mixer has one output.
+    SetUp();
+    AddDevice ("V", "quorvirtualaudiodevice_uid", { 2 });
+    AddDevice (kVelmar, kMaster, { 1 });
+    EXPECT_EQ (MakeEngine().CreateAggregateDevice (kVelmar, 1), kAudioHardwareNotRunningError);
+    EXPECT_TRUE (sim::AggregateDescriptions().empty());
+    EXPECT_EQ (engine->aggregate.hidDeviceId, -1);
+}
+
+// The open waits up to 500 ms for the new aggregate to be listed; the defaults
+// move to virtual device 1 only once it is open.
+TEST_F (AggregateBuilderTest, OpensTheListedAggregateThenSwitchesTheDefaults)
+{
+    for (const int appearMs : { 400, 650 })
+    {
+        SCOPED_TRACE (appearMs);
         SetUp();
         InstallDriver();
-        AddMixer ("tavrolux velmar main multitrack", "wrong-case", 12);
-        AddMixer (kVelmar, "AppleUSBAudioEngine:QUOR:Tavrolux Velmar:mono:4,5", 1);
-        AddMixer (kVelmar, kMasterUid, c.outputs);
-        AddMixer (kVelmar, "AppleUSBAudioEngine:QUOR:Tavrolux Velmar:second:4,5", 8);
+        AddDevice (kVelmar, kMaster, { 12 }, { 12 });
+        sim::SetAggregateAppearDelay (appearMs);
+        MakeEngine();
+        sim::ClearCallLog();
 
-        EXPECT_EQ (MakeEngine().CreateAggregateDevice (kVelmar, 1), 0);
-
-        ASSERT_EQ (sim::AggregateDescriptions().size(), 1u);
-        const auto description = sim::AggregateDescriptions()[0];
-        EXPECT_EQ (SubDeviceUids (description), WithMixer (kMasterUid)) << c.outputs;
-        EXPECT_EQ (description.master, kMasterUid);
-        for (const auto& subDevice : description.subDevices)
-            EXPECT_TRUE (subDevice.drift == 1 && subDevice.driftQuality == 64) << subDevice.uid;
-        EXPECT_EQ (engine->aggregate.hardwareUid, juce::String (kMasterUid));
-        EXPECT_EQ (engine->aggregate.numInputChannels, 10);
-        EXPECT_EQ (engine->aggregate.numOutputChannels, c.expectedOutputs);
-        engine.reset();
+        EXPECT_EQ (engine->CreateAggregateDevice (kVelmar, 1234), 0);
+        ASSERT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { engine->aggregate.deviceId });
+        EXPECT_EQ (engine->aggregate.hidDeviceId, 1234);
+        auto* device = engine->deviceManager.getCurrentAudioDevice();
+        if (appearMs > 500)
+        {
+            EXPECT_EQ (device, nullptr);
+            EXPECT_EQ (sim::DefaultInput(), builtInInput);
+            EXPECT_EQ (sim::DefaultOutput(), builtInOutput);
+            continue;
+        }
+        ASSERT_NE (device, nullptr);
+        EXPECT_EQ (device->getName(), "QUOR Aggregate");
+        EXPECT_EQ (device->getCurrentSampleRate(), 48000.0);
+        EXPECT_EQ (device->getCurrentBufferSizeSamples(), 128);
+        EXPECT_EQ (device->getActiveInputChannels().countNumberOfSetBits(), 10);
+        EXPECT_EQ (device->getActiveOutputChannels().countNumberOfSetBits(), 22);
+        const auto id = std::to_string (virtualIds[0]);
+        EXPECT_EQ (LogLines ({ "AudioDeviceOpen", "SetDefault" }),
+                   (std::vector<std::string> { "AudioDeviceOpen QUOR Aggregate", "SetDefaultInputDevice " + id,
+                                               "SetDefaultOutputDevice " + id }));
     }
 }
 
-TEST_F (AggregateBuilderTest, AUidWithOnlyPartOfTheMasterPatternGivesNoMaster)
-{
-    const std::string uid = "AppleUSBAudioEngine:QUOR:Tavrolux Tesk:QT2400001:4,6";
-    AddMixer ("Tavrolux Tesk Main Multitrack", uid, 16);
-
-    EXPECT_EQ (MakeEngine().CreateAggregateDevice ("Tavrolux Tesk Main Multitrack", 3), 0);
-
-    ASSERT_EQ (sim::AggregateDescriptions().size(), 1u);
-    EXPECT_EQ (SubDeviceUids (sim::AggregateDescriptions()[0]), std::vector<std::string> { uid });
-    EXPECT_EQ (sim::AggregateDescriptions()[0].master, "");
-}
-
-TEST_F (AggregateBuilderTest, SuccessfulBuildOpensTheAggregateThenSwitchesTheDefaults)
+TEST_F (AggregateBuilderTest, FailuresChangeNoDefaultsAndTheNextBuildReplacesTheAggregate)
 {
     InstallDriver();
-    AddMixer (kVelmar, kMasterUid, 12);
-    sim::SetAggregateAppearDelay (100);
-    sim::ClearCallLog();
-
-    EXPECT_EQ (MakeEngine().CreateAggregateDevice (kVelmar, 1234), 0);
-
-    ASSERT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { engine->aggregate.deviceId });
-    auto* device = engine->deviceManager.getCurrentAudioDevice();
-    ASSERT_NE (device, nullptr);
-    EXPECT_EQ (device->getName(), "QUOR Aggregate");
-    EXPECT_EQ (device->getCurrentSampleRate(), 48000.0);
-    EXPECT_EQ (device->getCurrentBufferSizeSamples(), 128);
-    EXPECT_EQ (device->getActiveInputChannels().countNumberOfSetBits(), 10);
-    EXPECT_EQ (device->getActiveOutputChannels().countNumberOfSetBits(), 22);
-    EXPECT_EQ (engine->aggregate.routes.size(), 6u);
-
-    const auto id = std::to_string (virtualIds[0]);
-    EXPECT_EQ (LogLines ({ "AudioDeviceOpen", "SetDefault" }),
-               (std::vector<std::string> { "AudioDeviceOpen QUOR Aggregate", "SetDefaultInputDevice " + id,
-                                           "SetDefaultOutputDevice " + id }));
-}
-
-TEST_F (AggregateBuilderTest, FailedCreationWaitsThenChangesNothing)
-{
-    InstallDriver();
-    AddMixer (kVelmar, kMasterUid, 12);
+    AddDevice (kVelmar, kMaster, { 12 }, { 12 });
     MakeEngine();
-    sim::InjectFault (sim::Fault::AggregateCreate);
     const auto liveObjects = sim::LiveObjectCount();
 
+    // A failed creation still waits for the device, then returns its status.
+    sim::InjectFault (sim::Fault::AggregateCreate);
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_NE (engine->CreateAggregateDevice (kVelmar, 1234), 0);
+    EXPECT_NE (engine->CreateAggregateDevice (kVelmar, 5), 0);
     EXPECT_GE (std::chrono::steady_clock::now() - start, std::chrono::milliseconds (500));
-
+    sim::ClearFault (sim::Fault::AggregateCreate);
     EXPECT_EQ (sim::LiveObjectCount(), liveObjects);
     EXPECT_TRUE (sim::ExistingAggregates().empty());
-    EXPECT_EQ (engine->aggregate.deviceId, 0u);
     EXPECT_EQ (engine->aggregate.hidDeviceId, -1);
-    EXPECT_EQ (engine->deviceManager.getCurrentAudioDevice(), nullptr);
-    ExpectDefaultsUntouched();
-}
+    EXPECT_EQ (engine->aggregate.subDeviceUids.size(), 11u);
 
-TEST_F (AggregateBuilderTest, FailedOpenKeepsTheDefaultsAndTheNextBuildReplacesTheAggregate)
-{
-    InstallDriver();
-    AddMixer (kVelmar, kMasterUid, 12);
+    // A failed open keeps the aggregate and the defaults.
     sim::InjectFault (sim::Fault::AudioDeviceOpen);
-
-    EXPECT_EQ (MakeEngine().CreateAggregateDevice (kVelmar, 99), 0);
-    const auto first = engine->aggregate.deviceId;
-    ASSERT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { first });
-    EXPECT_EQ (engine->aggregate.hidDeviceId, 99);
-    ExpectDefaultsUntouched();
-
+    EXPECT_EQ (engine->CreateAggregateDevice (kVelmar, 99), 0);
     sim::ClearFault (sim::Fault::AudioDeviceOpen);
+    const auto first = engine->aggregate.deviceId;
+    EXPECT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { first });
+    EXPECT_EQ (engine->aggregate.hidDeviceId, 99);
+    EXPECT_EQ (sim::DefaultInput(), builtInInput);
+    EXPECT_EQ (sim::DefaultOutput(), builtInOutput);
+
+    // Built while "Bypass" is ticked: open, playing, but not routing.
+    engine->processingEnabled.Set (false);
     ASSERT_EQ (engine->CreateAggregateDevice (kVelmar, 2), 0);
     ASSERT_EQ (sim::ExistingAggregates().size(), 1u);
     EXPECT_NE (sim::ExistingAggregates()[0], first);
-}
-
-TEST_F (AggregateBuilderTest, BypassOpensTheDeviceWithoutTheCallback)
-{
-    InstallDriver();
-    AddMixer (kVelmar, kMasterUid, 12);
-    MakeEngine().processingEnabled.Set (false);
-
-    EXPECT_EQ (engine->CreateAggregateDevice (kVelmar, 1), 0);
-
     auto* device = engine->deviceManager.getCurrentAudioDevice();
     ASSERT_NE (device, nullptr);
     EXPECT_TRUE (device->isPlaying());
     EXPECT_TRUE (engine->aggregate.routes.empty());
-    EXPECT_EQ (engine->deviceStatus->sampleRate.value, 0.0);
     EXPECT_EQ (sim::DefaultInput(), virtualIds[0]);
+    EXPECT_EQ (sim::DefaultOutput(), virtualIds[0]);
 }
 
 } // namespace

@@ -6,32 +6,7 @@ namespace
 {
 
 using namespace enginetest;
-
-/** Every registry id taken, as with a hundred HID devices open: a new unit
-    cannot be probed, so its serial number and firmware stay unread. */
-class FullHidRegistry
-{
-public:
-    FullHidRegistry()
-    {
-        const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
-
-        for (std::uint32_t id = 0; id < static_cast<std::uint32_t> (kMaxHidDevices); ++id)
-            if (HidDeviceRegistry::devicesById.emplace (id, nullptr).second)
-                taken.push_back (id);
-    }
-
-    ~FullHidRegistry()
-    {
-        const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
-
-        for (const auto id : taken)
-            HidDeviceRegistry::devicesById.erase (id);
-    }
-
-private:
-    std::vector<std::uint32_t> taken;
-};
+using Texts = std::pair<juce::String, juce::String>;
 
 class DeviceEventsTest : public EngineTest
 {
@@ -42,219 +17,145 @@ protected:
         InstallDriver();
     }
 
-    /** Texts as the menu would show them once the posted tasks have run. */
-    std::pair<juce::String, juce::String> ShownTexts()
+    static std::string LastMixerUid()
     {
-        EXPECT_TRUE (RunPostedTasks());
-        return { engine->deviceName.value, engine->firmwareVersion.value };
-    }
-
-    /** What mixer output 0 received over two blocks while virtual device 1's
-        first channel carried a ramp. */
-    std::vector<float> RouteOneRamp (const sim::Mixer& mixer)
-    {
-        sim::TakeOutput (mixer.audio, 0);
-        sim::FeedInput (virtualIds[0], 0, Ramp());
-        sim::RunAudioBlocks (2);
-        return sim::TakeOutput (mixer.audio, 0);
-    }
-
-    static std::vector<float> Ramp()
-    {
-        std::vector<float> samples;
-
-        for (int i = 0; i < 256; ++i)
-            samples.push_back (static_cast<float> (i + 1) / 512.0f);
-
-        return samples;
-    }
-
-    static std::string AudioUid (const sim::Mixer& mixer)
-    {
-        return AudioSystemUtils::GetDeviceUid (mixer.audio).toStdString();
+        const auto descriptions = sim::AggregateDescriptions();
+        return descriptions.empty() || descriptions.back().subDevices.size() < 11
+                   ? std::string()
+                   : descriptions.back().subDevices.back().uid;
     }
 };
 
-using Texts = std::pair<juce::String, juce::String>;
-
-TEST_F (DeviceEventsTest, EachAcceptedMixerIsBuiltWithItsOwnAudioDeviceAndTornDownWhenItGoes)
+// Every accepted unit, plugged after another has gone (the same one again, or
+// another), is routed once its USB audio device shows, however late within the
+// five seconds, and torn down when it goes.
+TEST_F (DeviceEventsTest, EveryAcceptedMixerIsRoutedAgainAfterEachReplug)
 {
-    MakeEngine();
-
     struct Case
     {
         std::uint16_t productId;
         const char* serial;
-        const char* shownName;
         int audioDelayMs;
+        const char* shownName;
     };
-
-    // The first unit's audio device shows only a while after its HID interface: the scan waits for it.
-    for (const auto& c :
-         { Case { 114, "V114", "Tavrolux Velmar (V114)", 400 }, Case { 115, "T115", "Tavrolux TESK (T115)", 0 },
-           Case { 120, "V120", "Tavrolux Velmar (V120)", 0 }, Case { 121, "T121", "Tavrolux TESK (T121)", 0 } })
+    MakeEngine();
+    for (const auto& c : { Case { 114, "V1", 300, "Tavrolux Velmar (V1)" }, Case { 114, "V1", 0, "Tavrolux Velmar (V1)" },
+                           Case { 114, "V1", 3000, "Tavrolux Velmar (V1)" }, Case { 114, "V1", 0, "Tavrolux Velmar (V1)" },
+                           Case { 115, "T115", 0, "Tavrolux TESK (T115)" }, Case { 120, "V120", 4500, "Tavrolux Velmar (V120)" },
+                           Case { 121, "T121", 0, "Tavrolux TESK (T121)" } })
     {
-        SCOPED_TRACE (c.productId);
+        SCOPED_TRACE (std::to_string (c.productId) + " after " + std::to_string (c.audioDelayMs) + " ms");
         const auto mixer = Plug (c.productId, c.serial, c.audioDelayMs);
         Scan();
-
-        EXPECT_NE (engine->aggregate.deviceId, 0u);
+        ASSERT_NE (engine->deviceManager.getCurrentAudioDevice(), nullptr);
         EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (c.productId, c.serial));
-        ASSERT_EQ (LastDescribedUids().size(), 11u);
-        EXPECT_EQ (LastDescribedUids().back(), AudioUid (mixer));
+        EXPECT_EQ (LastMixerUid(), AudioSystemUtils::GetDeviceUid (mixer.audio).toStdString());
+        EXPECT_EQ (sim::DefaultInput(), virtualIds[0]);
+        EXPECT_EQ (sim::DefaultOutput(), virtualIds[0]);
+        ExpectTenSignalsRouted (mixer.audio);
         EXPECT_EQ (ShownTexts(), (Texts { c.shownName, "1.2.3" }));
 
-        sim::UnplugMixer (mixer);
+        Unplug (mixer);
         Scan();
-
         EXPECT_EQ (engine->aggregate.deviceId, 0u);
         EXPECT_EQ (engine->aggregate.hidDeviceId, -1);
-        EXPECT_TRUE (engine->aggregate.routes.empty());
-        EXPECT_TRUE (engine->aggregate.subDeviceUids.empty());
+        EXPECT_TRUE (engine->aggregate.routes.empty() && engine->aggregate.subDeviceUids.empty());
+        EXPECT_EQ (engine->deviceManager.getCurrentAudioDevice(), nullptr);
         EXPECT_TRUE (sim::ExistingAggregates().empty());
+        EXPECT_EQ (sim::DefaultOutput(), virtualIds[0]);
         EXPECT_EQ (ShownTexts(), (Texts { "", "" }));
     }
 }
 
-TEST_F (DeviceEventsTest, OtherProductsOfTheMakerAreIgnored)
+TEST_F (DeviceEventsTest, OnlyTheFourMixerModelsAreBuiltAndTheWaitEndsOnEitherModelsDevice)
 {
-    MakeEngine();
-
-    // Older models of both mixers, with their audio devices listed, and another product.
-    for (std::uint16_t productId : { 0x30, 0x37, 0x4F, 0x50, 0x63 })
-        Plug (productId, "S" + std::to_string (productId));
-
-    Scan();
-
-    EXPECT_EQ (engine->hidDevices->GetDeviceKeys().size(), 5u);
-    EXPECT_TRUE (sim::AggregateDescriptions().empty());
-    EXPECT_EQ (ShownTexts(), (Texts { "", "" }));
-
-    // 116 to 119 have no row in the known-product table, so no scan brings them here.
-    for (int productId = 110; productId <= 125; ++productId)
+    for (int productId : { 0x30, 0x37, 0x4F, 0x50, 0x63, 113, 114, 115, 116, 119, 120, 121, 122 })
         EXPECT_EQ (VirtualChannelsEngine::IsAcceptedProduct (productId),
                    productId == 114 || productId == 115 || productId == 120 || productId == 121)
             << productId;
-}
 
-TEST_F (DeviceEventsTest, AMixerWhoseAudioDeviceNeverShowsGetsNothing)
-{
+    // A mixer whose audio device never shows: five seconds, then nothing.
     MakeEngine();
     Plug (114, "QV1", -1);
-
+    Plug (0x63, "S99");
     Scan();
-
+    // Older models, with their audio devices, are never built for.
+    Plug (0x4F, "S4F");
+    Plug (0x50, "S50");
+    Scan();
     EXPECT_TRUE (sim::AggregateDescriptions().empty());
-    EXPECT_EQ (engine->aggregate.deviceId, 0u);
     EXPECT_EQ (ShownTexts(), (Texts { "", "" }));
+
+    // Yet their audio devices end a mixer's wait, though no match for it.
+    engine->OnDeviceConnected (KeyOf (114, "QV1"));
+    ASSERT_EQ (sim::AggregateDescriptions().size(), 1u);
+    EXPECT_EQ (sim::AggregateDescriptions()[0].subDevices.size(), 10u);
+    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (QV1)", "1.2.3" }));
 }
 
-TEST_F (DeviceEventsTest, ASecondMixerChangesNothingUntilTheOwnerGoesThenTakesOverInTheSameScan)
+TEST_F (DeviceEventsTest, ASecondMixerWaitsUntilTheOwnerGoesThenTakesOverInTheSameScan)
 {
-    MakeEngine();
-    UseLoggingCallback();
+    MakeEngine (true);
     const auto first = Plug (114, "A1");
     Scan();
     const auto firstAggregate = engine->aggregate.deviceId;
     ASSERT_NE (firstAggregate, 0u);
-
-    sim::Mixer second;
-    for (int round = 0; round < 2; ++round)
-    {
-        second = Plug (115, round == 0 ? "B0" : "B1");
-        Scan();
-        EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
-        EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, "A1"));
-        EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (A1)", "1.2.3" }));
-        if (round == 0)
-        {
-            sim::UnplugMixer (second);
-            Scan();
-            EXPECT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { firstAggregate });
-        }
-    }
-    ASSERT_TRUE (RunPostedTasks());
+    const auto second = Plug (115, "B1");
+    Scan();
+    EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
+    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (A1)", "1.2.3" }));
 
     std::vector<juce::String> shown;
     engine->deviceName.Changed.connect ([&shown] (const juce::String& name) { shown.push_back (name); });
     sim::ClearCallLog();
-
-    sim::UnplugMixer (first);
+    Unplug (first);
     Scan();
 
     EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (115, "B1"));
-    EXPECT_EQ (LastDescribedUids().back(), AudioUid (second));
-    EXPECT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { engine->aggregate.deviceId });
-
-    // Teardown first, callback before the device, and no default written back.
+    ExpectTenSignalsRouted (second.audio);
+    // Teardown first, the callback before the device, and no default written back.
     auto calls = LogLines ({ "CallbackStopped", "AudioDeviceStop", "AudioDeviceClose", "AudioHardware", "SetDefault" });
     calls.resize (std::min<std::size_t> (calls.size(), 5));
     EXPECT_EQ (calls, (std::vector<std::string> {
                           "CallbackStopped", "AudioDeviceStop QUOR Aggregate", "AudioDeviceClose QUOR Aggregate",
                           "AudioHardwareDestroyAggregateDevice " + std::to_string (firstAggregate),
                           "AudioHardwareCreateAggregateDevice " + std::to_string (engine->aggregate.deviceId) }));
-
     // The clear task was posted first, so the menu ends on the new unit.
     EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux TESK (B1)", "1.2.3" }));
     EXPECT_EQ (shown, (std::vector<juce::String> { "", "Tavrolux TESK (B1)" }));
 }
 
-TEST_F (DeviceEventsTest, OnlyTheSmallestRemainingKeyWithDetailsIsOffered)
+TEST_F (DeviceEventsTest, AfterARemovalOnlyTheSmallestRemainingKeyIsOffered)
 {
-    // A mixer waits without an aggregate after its build failed.
-    const std::string mixerSerial = "M1";
     std::string otherSerial;
-
-    for (int i = 0; otherSerial.empty() || KeyOf (0x63, otherSerial) > KeyOf (114, mixerSerial); ++i)
+    for (int i = 0; otherSerial.empty() || KeyOf (0x63, otherSerial) > KeyOf (114, "M1"); ++i)
         otherSerial = "N" + std::to_string (i);
 
+    // The mixer's build fails: it waits without an aggregate.
     MakeEngine();
     sim::InjectFault (sim::Fault::AggregateCreate);
-    Plug (114, mixerSerial);
+    Plug (114, "M1");
     const auto other = Plug (0x63, otherSerial);
     const auto passing = Plug (0x63, "R1");
     Scan();
     sim::ClearFault (sim::Fault::AggregateCreate);
-    ASSERT_EQ (sim::AggregateDescriptions().size(), 1u);
-    ASSERT_EQ (engine->aggregate.deviceId, 0u);
-
-    // No key, or a key without details, offers nothing.
+    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (M1)", "1.2.3" }));
     engine->OnDeviceConnected (-1);
     engine->OnDeviceConnected (KeyOf (114, "GONE"));
     engine->OnDeviceDisconnected (-1);
-    EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
 
     // The other product holds the smallest key: offering it builds nothing.
-    sim::UnplugMixer (passing);
+    Unplug (passing);
     Scan();
     EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
-    EXPECT_EQ (engine->aggregate.deviceId, 0u);
-
     // Once it has gone, the mixer's key is the smallest.
-    sim::UnplugMixer (other);
+    Unplug (other);
     Scan();
     EXPECT_EQ (sim::AggregateDescriptions().size(), 2u);
-    EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, mixerSerial));
+    EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, "M1"));
 }
 
-TEST_F (DeviceEventsTest, AFailedBuildStillShowsItsTextsAndUnpluggingLeavesThem)
-{
-    MakeEngine();
-    sim::InjectFault (sim::Fault::AggregateCreate);
-    const auto mixer = Plug (120, "F1");
-
-    Scan();
-    EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
-    EXPECT_EQ (engine->aggregate.deviceId, 0u);
-    EXPECT_EQ (engine->aggregate.hidDeviceId, -1);
-    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (F1)", "1.2.3" }));
-
-    sim::UnplugMixer (mixer);
-    Scan();
-    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (F1)", "1.2.3" }));
-}
-
-TEST_F (DeviceEventsTest, AnEmptySerialAndUnreadFirmwareShowAsSuch)
+TEST_F (DeviceEventsTest, TheTextsShowWhatWasReadOfTheUnit)
 {
     MakeEngine();
     sim::MixerSpec spec;
@@ -262,49 +163,52 @@ TEST_F (DeviceEventsTest, AnEmptySerialAndUnreadFirmwareShowAsSuch)
     spec.locationId.reset();
     spec.versionNumber = 0x0A57;
     spec.audioDelayMs = 0;
+    ++units;
     const auto noSerial = sim::PlugMixer (spec);
     Scan();
     EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar ()", "10.5.7" }));
-
-    sim::UnplugMixer (noSerial);
+    Unplug (noSerial);
     Scan();
-    ASSERT_EQ (engine->aggregate.deviceId, 0u);
 
+    // Every registry id taken, as with a hundred HID devices open: the unit cannot be probed.
+    std::vector<std::uint32_t> taken;
     {
-        FullHidRegistry full;
-        Plug (115, "T1");
-        Scan();
+        const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
+        for (std::uint32_t id = 0; id < std::uint32_t (kMaxHidDevices); ++id)
+            if (HidDeviceRegistry::devicesById.emplace (id, nullptr).second)
+                taken.push_back (id);
     }
-
+    Plug (115, "T1");
+    Scan();
+    {
+        const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
+        for (const auto id : taken)
+            HidDeviceRegistry::devicesById.erase (id);
+    }
     EXPECT_NE (engine->aggregate.deviceId, 0u);
     EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux TESK ()", "255.255.255" }));
 }
 
-TEST_F (DeviceEventsTest, BypassStopsTheRoutingAndUntickingRebuildsIt)
+TEST_F (DeviceEventsTest, BypassStopsTheRoutingAndUntickingStartsItAfresh)
 {
     MakeEngine();
     const auto mixer = Plug (114, "QV1");
     Scan();
-    ASSERT_NE (engine->deviceManager.getCurrentAudioDevice(), nullptr);
-    ASSERT_EQ (RouteOneRamp (mixer), Ramp());
-
     engine->processingEnabled.Set (false);
 
-    // With no callback left, the device manager sends silence.
-    EXPECT_EQ (RouteOneRamp (mixer), std::vector<float> (256, 0.0f));
+    // With no callback, the device manager sends silence; the device stays open.
+    sim::FeedInput (virtualIds[0], 0, std::vector<float> (256, 0.5f));
+    sim::RunAudioBlocks (2);
+    EXPECT_EQ (sim::TakeOutput (mixer.audio, 0), std::vector<float> (256, 0.0f));
     EXPECT_NE (engine->deviceManager.getCurrentAudioDevice(), nullptr);
-    EXPECT_EQ (sim::DefaultOutput(), virtualIds[0]);
 
-    // Forget the routes and the stream details: only a fresh start brings them back.
+    // Only a fresh start brings the routes and the stream details back.
     engine->aggregate.routes.clear();
-    engine->audioCallback->CompileRoutes();
     engine->deviceStatus->sampleRate.Set (0.0);
-
     engine->processingEnabled.Set (true);
-
-    EXPECT_FALSE (engine->aggregate.routes.empty());
+    EXPECT_EQ (engine->aggregate.routes.size(), 6u);
     EXPECT_EQ (engine->deviceStatus->sampleRate.value, 48000.0);
-    EXPECT_EQ (RouteOneRamp (mixer), Ramp());
+    ExpectTenSignalsRouted (mixer.audio);
 }
 
 } // namespace

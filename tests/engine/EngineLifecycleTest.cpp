@@ -17,20 +17,16 @@ std::string Call (const std::string& call, AudioObjectID device)
 
 using EngineLifecycleTest = EngineTest;
 
-TEST_F (EngineLifecycleTest, WithoutTheDriverTheEngineStaysInertAndStillRestoresTheDefaults)
+TEST_F (EngineLifecycleTest, WithoutTheDriverTheEngineWatchesNothingYetRestoresTheDefaults)
 {
     AddDevice ("Loopback", "quorvirtualaudiodevice_uid", { 2 }); // the prefix is case-sensitive
     Plug (114, "QV1");
-    auto& inert = MakeEngine (false);
-
-    EXPECT_FALSE (inert.hidDevices->isTimerRunning());
+    engine = std::make_unique<VirtualChannelsEngine>();
+    EXPECT_FALSE (engine->hidDevices->isTimerRunning());
     Scan();
-    EXPECT_EQ (inert.hidDevices->GetDeviceKeys(), std::vector<int> { KeyOf (114, "QV1") });
     EXPECT_TRUE (sim::AggregateDescriptions().empty());
-
-    inert.processingEnabled.Set (false);
-    EXPECT_FALSE (inert.processingEnabled.value);
-    EXPECT_EQ (inert.processingEnabled.Changed.slot_count(), 0u);
+    engine->processingEnabled.Set (false);
+    EXPECT_EQ (engine->processingEnabled.Changed.slot_count(), 0u);
 
     // Whatever the defaults became meanwhile, the ones found at start come back.
     const auto headset = AddDevice ("USB Headset", "Headset", { 2 }, { 2 });
@@ -38,9 +34,16 @@ TEST_F (EngineLifecycleTest, WithoutTheDriverTheEngineStaysInertAndStillRestores
     sim::SetDefaultOutput (headset);
     sim::ClearCallLog();
     engine.reset();
-
     EXPECT_EQ (LogLines (kReleaseCalls), (std::vector<std::string> { Call ("SetDefaultInputDevice", builtInInput),
                                                                      Call ("SetDefaultOutputDevice", builtInOutput) }));
+
+    // With the driver it scans every 250 ms, and the HAL no longer waits for the
+    // message loop to tell it of a new device: the engine's waits poll on that loop.
+    InstallDriver();
+    engine = std::make_unique<VirtualChannelsEngine>();
+    EXPECT_EQ (engine->hidDevices->getTimerInterval(), 250);
+    const auto late = AddDevice ("Late", "late", { 2 });
+    EXPECT_TRUE (PollWithoutMessageLoop ([late] { return AudioSystemUtils::TranslateUidToDevice ("late") == late; }));
 }
 
 TEST_F (EngineLifecycleTest, StaleAggregatesGoOnlyOnceOneOfThemHasOutputs)
@@ -63,58 +66,49 @@ TEST_F (EngineLifecycleTest, StaleAggregatesGoOnlyOnceOneOfThemHasOutputs)
     EXPECT_EQ (sim::FindAudioDevice ("other"), other);
 }
 
-TEST_F (EngineLifecycleTest, DestructionWhileRoutingReleasesTheDeviceThenRestoresThenDestroys)
+TEST_F (EngineLifecycleTest, DestructionReleasesTheDeviceThenRestoresTheDefaultsThenDestroysTheAggregate)
 {
     InstallDriver();
+    // Virtual device 1 found as the default is what goes back.
+    sim::SetDefaultInput (virtualIds[0]);
     Plug (114, "QV1");
-    MakeEngine();
-    UseLoggingCallback();
+    MakeEngine (true);
     Scan();
     const auto aggregateId = engine->aggregate.deviceId;
     ASSERT_NE (aggregateId, 0u);
-    ASSERT_EQ (sim::DefaultOutput(), virtualIds[0]);
-
+    sim::SetDefaultInput (builtInInput);
     sim::ClearCallLog();
     engine.reset();
 
-    // The callback hears of the stop from its removal, before the device
-    // stops; had it still been registered, it would hear of it after.
+    // The callback hears of the stop from its removal, before the device stops.
     EXPECT_EQ (LogLines (kReleaseCalls),
                (std::vector<std::string> {
                    "CallbackStopped", "AudioDeviceStop QUOR Aggregate", "AudioDeviceClose QUOR Aggregate",
-                   Call ("SetDefaultInputDevice", builtInInput), Call ("SetDefaultOutputDevice", builtInOutput),
+                   Call ("SetDefaultInputDevice", virtualIds[0]), Call ("SetDefaultOutputDevice", builtInOutput),
                    Call ("AudioHardwareDestroyAggregateDevice", aggregateId) }));
     EXPECT_TRUE (sim::ExistingAggregates().empty());
 }
 
-TEST_F (EngineLifecycleTest, VirtualDeviceOneFoundAsTheDefaultIsWhatGoesBack)
-{
-    InstallDriver();
-    sim::SetDefaultInput (virtualIds[0]);
-    sim::SetDefaultOutput (virtualIds[0]);
-    Plug (115, "T1");
-    MakeEngine();
-    Scan();
-    ASSERT_NE (engine->aggregate.deviceId, 0u);
-    sim::SetDefaultInput (builtInInput);
-    sim::SetDefaultOutput (builtInOutput);
-
-    engine.reset();
-
-    EXPECT_EQ (sim::DefaultInput(), virtualIds[0]);
-    EXPECT_EQ (sim::DefaultOutput(), virtualIds[0]);
-}
-
-// Tasks posted to the message thread that are still queued when the engine goes
-// must neither touch it nor a later engine at the same address.
+// Tasks still queued when the engine goes must touch neither it nor a later
+// engine at the same address.
 TEST_F (EngineLifecycleTest, PostedTasksNeverRunAfterTheEngineIsDestroyed)
 {
     InstallDriver();
     const auto mixer = Plug (114, "QV1");
     std::optional<VirtualChannelsEngine> slot;
+    // Scans until the unit is there (posting its texts) or gone (posting their clearing).
+    const auto scan = [&slot] (bool present)
+    {
+        EXPECT_TRUE (PollWithoutMessageLoop (
+            [&]
+            {
+                slot->hidDevices->timerCallback();
+                return slot->hidDevices->GetDeviceKeys().empty() != present;
+            }));
+    };
     slot.emplace();
     slot->hidDevices->stopTimer();
-    slot->hidDevices->timerCallback(); // posts the texts of the unit
+    scan (true);
     ASSERT_NE (slot->aggregate.deviceId, 0u);
 
     slot.reset();
@@ -122,20 +116,17 @@ TEST_F (EngineLifecycleTest, PostedTasksNeverRunAfterTheEngineIsDestroyed)
     slot->hidDevices->stopTimer();
     ASSERT_TRUE (RunPostedTasks());
     EXPECT_EQ (slot->deviceName.value, "");
-    EXPECT_EQ (slot->firmwareVersion.value, "");
 
-    slot->hidDevices->timerCallback();
+    scan (true);
     ASSERT_TRUE (RunPostedTasks());
     sim::UnplugMixer (mixer);
-    slot->hidDevices->timerCallback(); // posts the clearing of the texts
+    scan (false);
 
     slot.reset();
     slot.emplace();
-    slot->hidDevices->stopTimer();
     slot->deviceName.Set ("Tavrolux TESK (T1)");
     ASSERT_TRUE (RunPostedTasks());
     EXPECT_EQ (slot->deviceName.value, "Tavrolux TESK (T1)");
-    slot.reset();
 }
 
 } // namespace

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -14,21 +17,43 @@ namespace enginetest
 
 using namespace quortest;
 
-/** The engine's callback, which also notes in the call log when the device
-    manager tells it the device has stopped for it. Where that line falls
-    against "AudioDeviceStop" shows whether the callback was removed before
-    the device was stopped. */
+/** A raw stream-configuration answer: a buffer count, then one buffer per entry,
+    for the HAL's answer to claim what no simulated device could hold. */
+inline sim::PropertyAnswer StreamConfiguration (UInt32 claimedBuffers, const std::vector<UInt32>& channels)
+{
+    sim::PropertyAnswer answer;
+    answer.data.resize (offsetof (AudioBufferList, mBuffers) + channels.size() * sizeof (AudioBuffer));
+    std::memcpy (answer.data.data(), &claimedBuffers, sizeof (claimedBuffers));
+    for (size_t i = 0; i < channels.size(); ++i)
+    {
+        AudioBuffer buffer {};
+        buffer.mNumberChannels = channels[i];
+        std::memcpy (answer.data.data() + offsetof (AudioBufferList, mBuffers) + i * sizeof (AudioBuffer), &buffer,
+                     sizeof (buffer));
+    }
+    answer.size = UInt32 (answer.data.size());
+    return answer;
+}
+
+/** The engine's callback, noting in the call log when the device manager tells
+    it the device has stopped for it: where that line falls against
+    "AudioDeviceStop" shows whether the callback went before the device. */
 class LoggingCallback : public VirtualChanAudioCallback
 {
 public:
     using VirtualChanAudioCallback::VirtualChanAudioCallback;
 
-    void audioDeviceStopped() override
-    {
-        sim::detail::Log ("CallbackStopped");
-        VirtualChanAudioCallback::audioDeviceStopped();
-    }
+    void audioDeviceStopped() override { sim::detail::Log ("CallbackStopped"); }
 };
+
+/** Polls as the engine's waits do, without running the message loop; false after five seconds. */
+inline bool PollWithoutMessageLoop (const std::function<bool()>& condition)
+{
+    for (int attempt = 0; attempt < 5000; ++attempt, juce::Thread::sleep (1))
+        if (condition())
+            return true;
+    return false;
+}
 
 class EngineTest : public MachineTest
 {
@@ -39,37 +64,75 @@ protected:
         MachineTest::TearDown();
     }
 
-    /** With scansByHand the polling timer stops at once and the test scans by
-        calling Scan, so that every arrival is handled exactly when it says. */
-    VirtualChannelsEngine& MakeEngine (bool scansByHand = true)
+    /** The polling timer is stopped: the test scans when it says, with Scan. */
+    VirtualChannelsEngine& MakeEngine (bool loggingCallback = false)
     {
         engine = std::make_unique<VirtualChannelsEngine>();
-        if (scansByHand)
-            engine->hidDevices->stopTimer();
+        engine->hidDevices->stopTimer();
+        if (loggingCallback)
+            engine->audioCallback =
+                std::make_unique<LoggingCallback> (engine->deviceStatus.get(), engine->mixer.get(), &engine->aggregate);
         return *engine;
     }
 
-    /** Only while the callback is not registered. */
-    void UseLoggingCallback()
+    sim::Mixer Plug (std::uint16_t productId, const std::string& serial, int audioDelayMs = 0)
     {
-        engine->audioCallback =
-            std::make_unique<LoggingCallback> (engine->deviceStatus.get(), engine->mixer.get(), &engine->aggregate);
+        ++units;
+        return quortest::Plug (productId, serial, audioDelayMs);
     }
 
-    void Scan() { engine->hidDevices->timerCallback(); }
+    void Unplug (const sim::Mixer& mixer)
+    {
+        --units;
+        sim::UnplugMixer (mixer);
+    }
+
+    /** Scans until the detection holds every unit plugged: the HID manager
+        hears of a plug only once its thread's run loop has run. */
+    void Scan()
+    {
+        EXPECT_TRUE (PollWithoutMessageLoop (
+            [this]
+            {
+                engine->hidDevices->timerCallback();
+                return engine->hidDevices->GetDeviceKeys().size() == static_cast<size_t> (units);
+            }))
+            << "the detection never saw " << units << " units";
+    }
 
     static int KeyOf (std::uint16_t productId, const std::string& serialNumber)
     {
         return HidDevices::MakeDeviceKey (0x7A31, productId, juce::String (serialNumber));
     }
 
-    static std::vector<std::string> LastDescribedUids()
+    /** Texts as the menu shows them once the posted tasks have run. */
+    std::pair<juce::String, juce::String> ShownTexts()
     {
-        const auto descriptions = sim::AggregateDescriptions();
-        return descriptions.empty() ? std::vector<std::string> {} : SubDeviceUids (descriptions.back());
+        EXPECT_TRUE (RunPostedTasks());
+        return { engine->deviceName.value, engine->firmwareVersion.value };
+    }
+
+    /** Feeds ten distinct signals to virtual devices 1 to 5 and checks that
+        mixer outputs 0 to 9 carry them sample-exact. */
+    void ExpectTenSignalsRouted (AudioObjectID mixerAudio)
+    {
+        for (int channel = 0; channel < 10; ++channel)
+            sim::TakeOutput (mixerAudio, channel);
+        std::vector<std::vector<float>> fed;
+        for (int channel = 0; channel < 10; ++channel)
+        {
+            fed.emplace_back();
+            for (int i = 0; i < 256; ++i)
+                fed.back().push_back (float (channel + 1) + float (i) / 512.0f);
+            sim::FeedInput (virtualIds[size_t (channel / 2)], channel % 2, fed.back());
+        }
+        sim::RunAudioBlocks (2);
+        for (int channel = 0; channel < 10; ++channel)
+            EXPECT_EQ (sim::TakeOutput (mixerAudio, channel), fed[size_t (channel)]) << "mixer output " << channel;
     }
 
     std::unique_ptr<VirtualChannelsEngine> engine;
+    int units = 0;
 };
 
 } // namespace enginetest
