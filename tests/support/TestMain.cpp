@@ -2,17 +2,37 @@
 
 #include <gtest/gtest.h>
 
-#include <juce_events/juce_events.h>
+#include <juce_gui_basics/juce_gui_basics.h>
 
-namespace {
+namespace
+{
 
 /** Makes the test thread JUCE's message thread for the whole run, so that
     timers and callAsync work when a test pumps the message loop. */
 class JuceEnvironment : public ::testing::Environment
 {
 public:
-    void SetUp() override { juce = std::make_unique<juce::ScopedJuceInitialiser_GUI>(); }
+    void SetUp() override
+    {
+        juce = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
+
+        // JUCE sets X up as the program needs it only when it takes the process
+        // for an application as its window system starts: thread-safe Xlib and
+        // error handlers that ignore protocol errors. JUCE relies on those: on
+        // a server without a window manager it names atoms that do not exist
+        // when it makes a window, and Xlib's own handler ends the process at
+        // the first such error. So the window system starts here, as in the
+        // program; the factory is never called, and is gone again at once.
+        juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase* { return nullptr; };
+        juce::Desktop::getInstance();
+        juce::JUCEApplicationBase::createInstance = nullptr;
+    }
+
     void TearDown() override { juce.reset(); }
+
+    // A run cut short by exit() never reaches TearDown, and JUCE's own statics
+    // are gone by the time this destructor runs; leave JUCE to the exit.
+    ~JuceEnvironment() override { (void) juce.release(); }
 
 private:
     std::unique_ptr<juce::ScopedJuceInitialiser_GUI> juce;
