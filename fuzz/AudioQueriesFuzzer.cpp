@@ -1,11 +1,14 @@
-// The CoreAudio queries against devices of any shape and against HAL answers
-// of any size, layout and status.
+// The CoreAudio queries, and the aggregate builder on top of them, against
+// devices of any shape and HAL answers of any size, layout and status.
 
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <memory>
 #include <vector>
 
 #include "engine/AudioSystemUtils.h"
+#include "engine/EngineConstants.h"
+#include "engine/VirtualChannelsEngine.h"
 #include "platform/sim/SimulatedMachine.h"
 
 namespace {
@@ -35,14 +38,24 @@ std::vector<int> MakeStreams (FuzzedDataProvider& input)
 
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t size)
 {
+    // One engine for the whole run, as in the program; every input builds with it and tears down again.
+    static const auto engine = []
+    {
+        juce::MessageManager::getInstance();
+        sim::Reset();
+        return std::make_unique<VirtualChannelsEngine>();
+    }();
+
     FuzzedDataProvider input (data, size);
     sim::Reset();
+    sim::SetAudioClock (sim::AudioClock::Manual);
+    AudioSystemUtils::DetachNotificationsFromMainRunLoop();
 
     std::vector<AudioObjectID> objects { kAudioObjectSystemObject, kAudioObjectUnknown };
     for (auto count = input.ConsumeIntegralInRange (0, 6); count > 0; --count)
     {
         sim::AudioDeviceSpec spec;
-        spec.name = input.ConsumeRandomLengthString (40);
+        spec.name = input.ConsumeBool() ? std::string (kVelmarMultitrackName) : input.ConsumeRandomLengthString (40);
         spec.uid = input.ConsumeBool() ? "QuorVirtualAudioDevice_UID_" + std::to_string (count)
                                        : input.ConsumeRandomLengthString (40);
         spec.inputStreams = MakeStreams (input);
@@ -52,6 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     }
     objects.push_back (input.ConsumeIntegral<AudioObjectID>());
 
+    bool deviceListAnswered = true;
     for (auto count = input.ConsumeIntegralInRange (0, 8); count > 0; --count)
     {
         const auto object = objects[input.ConsumeIntegralInRange<std::size_t> (0, objects.size() - 1)];
@@ -62,7 +76,9 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
         if (input.ConsumeBool())
         {
             answer.data = input.ConsumeBytes<std::uint8_t> (input.ConsumeIntegralInRange<std::size_t> (0, 512));
-            sim::OverrideProperty (object, kPlainSelectors[input.ConsumeIntegralInRange<std::size_t> (0, 5)], answer);
+            const auto selector = kPlainSelectors[input.ConsumeIntegralInRange<std::size_t> (0, 5)];
+            deviceListAnswered &= !(object == kAudioObjectSystemObject && selector == kAudioHardwarePropertyDevices);
+            sim::OverrideProperty (object, selector, answer);
         }
         else
         {
@@ -85,5 +101,13 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     AudioSystemUtils::GetDefaultOutputDevice();
     AudioSystemUtils::TranslateUidToDevice (uid);
     AudioSystemUtils::SetDefaultInputDevice (objects.back());
+
+    // A device list the HAL no longer answers truly would hide the new aggregate,
+    // and every build would wait out its half second.
+    if (deviceListAnswered)
+    {
+        engine->CreateAggregateDevice (input.ConsumeBool() ? kVelmarMultitrackName : uid.toRawUTF8(), 1);
+        engine->OnDeviceDisconnected (1);
+    }
     return 0;
 }

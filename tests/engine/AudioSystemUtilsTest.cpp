@@ -21,17 +21,19 @@ TEST_F (AudioSystemUtilsTest, EveryFailedQueryIsAnEmptyAnswer)
 {
     const auto interface = AddDevice ("Interface", "interface", { 2, 8 }, { 4 });
     const auto mic = AddDevice ("Microphone", "mic", {}, { 1 });
+    const auto mono = AddDevice ("Mono", "mono", { 1 });
     const auto nameless = AddDevice ("Broken", "broken", { 2 });
     const auto failing = AddDevice ("Interface", "failing", { 2 });
     const auto virtual1 = AddDevice ("Virtual 1", "QuorVirtualAudioDevice_UID", { 2 }, { 2 });
     sim::FailProperty (nameless, kAudioObjectPropertyName);
     sim::FailProperty (failing, kAudioDevicePropertyStreamConfiguration);
 
-    EXPECT_EQ (AudioSystemUtils::GetDeviceIds(), (std::vector<AudioObjectID> { interface, mic, nameless, failing, virtual1 }));
+    EXPECT_EQ (AudioSystemUtils::GetDeviceIds(),
+               (std::vector<AudioObjectID> { interface, mic, mono, nameless, failing, virtual1 }));
     EXPECT_EQ (AudioSystemUtils::GetDeviceUid (nameless), "broken");
-    EXPECT_EQ (AudioSystemUtils::GetOutputDeviceNames(), (std::vector<juce::String> { "Interface", "Virtual 1" }));
+    EXPECT_EQ (AudioSystemUtils::GetOutputDeviceNames(), (std::vector<juce::String> { "Interface", "Mono", "Virtual 1" }));
     for (const auto& [device, channels] : std::vector<std::pair<AudioObjectID, int>> {
-             { interface, 10 }, { mic, 0 }, { failing, 0 }, { kAudioObjectUnknown, 0 }, { virtual1, 2 } })
+             { interface, 10 }, { mic, 0 }, { mono, 1 }, { failing, 0 }, { kAudioObjectUnknown, 0 }, { virtual1, 2 } })
         EXPECT_EQ (AudioSystemUtils::GetNumOutputChannels (device), channels) << device;
 
     AudioSystemUtils::SetDefaultInputDevice (mic);
