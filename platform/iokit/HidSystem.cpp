@@ -57,9 +57,10 @@ std::vector<CFTypeRef> TakeEntriesLocked (__IOHIDManager& manager)
     return held;
 }
 
-void ReleaseAll (const std::vector<CFTypeRef>& references)
+template <typename Reference>
+void ReleaseAll (const std::vector<Reference>& references)
 {
-    for (CFTypeRef reference : references)
+    for (auto reference : references)
         CFRelease (reference);
 }
 
@@ -76,18 +77,25 @@ HidSystem& HidSystem::Instance()
 //==============================================================================
 sim::HidId HidSystem::AddDevice (const sim::HidProperties& properties)
 {
-    std::lock_guard<std::mutex> lock (mutex);
-    const sim::HidId id = nextId++;
-    auto* device = new __IOHIDDevice (id, properties);
-    plugged[id] = device;
-    alive[id] = device;
-    counters[id] = {};
+    std::vector<PendingRefresh> pending;
+    sim::HidId id = 0;
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        id = nextId++;
+        auto* device = new __IOHIDDevice (id, properties);
+        plugged[id] = device;
+        alive[id] = device;
+        counters[id] = {};
+        pending = DevicesChangedLocked();
+    }
+    PostRefreshes (pending);
     return id;
 }
 
 void HidSystem::RemoveDevice (sim::HidId id)
 {
     __IOHIDDevice* device = nullptr;
+    std::vector<PendingRefresh> pending;
     {
         std::lock_guard<std::mutex> lock (mutex);
         auto found = plugged.find (id);
@@ -96,7 +104,9 @@ void HidSystem::RemoveDevice (sim::HidId id)
         device = found->second;
         device->present = false;
         plugged.erase (found);
+        pending = DevicesChangedLocked();
     }
+    PostRefreshes (pending);
     CFRelease (device);
 }
 
@@ -130,6 +140,7 @@ std::vector<std::map<std::string, std::string>> HidSystem::MatchingHistory()
 void HidSystem::Reset()
 {
     std::map<sim::HidId, __IOHIDDevice*> unplugged;
+    std::vector<PendingRefresh> pending;
     {
         std::lock_guard<std::mutex> lock (mutex);
         unplugged.swap (plugged);
@@ -137,7 +148,9 @@ void HidSystem::Reset()
             entry.second->present = false;
         counters.clear();
         matchingHistory.clear();
+        pending = DevicesChangedLocked();
     }
+    PostRefreshes (pending);
     for (auto& entry : unplugged)
         CFRelease (entry.second);
 }
@@ -155,7 +168,8 @@ void HidSystem::SendInputReport (sim::HidId id, std::uint32_t reportId, const st
         device = found->second;
         for (auto* manager : managers)
         {
-            if (manager->open && manager->runLoop != nullptr && Matches (*manager, *device))
+            const auto& set = manager->devices;
+            if (manager->open && manager->runLoop != nullptr && std::find (set.begin(), set.end(), device) != set.end())
             {
                 loop = manager->runLoop;
                 break;
@@ -201,16 +215,21 @@ void HidSystem::Deliver (__IOHIDDevice& device, std::uint32_t reportId, const st
 //==============================================================================
 IOHIDManagerRef HidSystem::CreateManager()
 {
-    auto* manager = new __IOHIDManager;
     std::lock_guard<std::mutex> lock (mutex);
+    auto* manager = new __IOHIDManager (nextManagerSerial++);
     managers.push_back (manager);
     return manager;
 }
 
 void HidSystem::SetManagerOpen (__IOHIDManager& manager, bool open)
 {
-    std::lock_guard<std::mutex> lock (mutex);
-    manager.open = open;
+    std::vector<IOHIDDeviceRef> replaced;
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        manager.open = open;
+        replaced = EnumerateLocked (manager);
+    }
+    ReleaseAll (replaced);
 }
 
 void HidSystem::SetMatching (__IOHIDManager& manager, CFDictionaryRef matching)
@@ -230,19 +249,23 @@ void HidSystem::SetMatching (__IOHIDManager& manager, CFDictionaryRef matching)
     }
 
     std::vector<CFTypeRef> replaced;
+    std::vector<IOHIDDeviceRef> replacedDevices;
     {
         std::lock_guard<std::mutex> lock (mutex);
         replaced = TakeEntriesLocked (manager);
         manager.entries = std::move (entries);
         manager.matching = matching == nullptr ? __IOHIDManager::Matching::Every : __IOHIDManager::Matching::Entries;
         matchingHistory.push_back (std::move (described));
+        replacedDevices = EnumerateLocked (manager);
     }
     ReleaseAll (replaced);
+    ReleaseAll (replacedDevices);
 }
 
 void HidSystem::Schedule (__IOHIDManager& manager, CFRunLoopRef loop)
 {
     CFRunLoopRef previous = nullptr;
+    std::vector<PendingRefresh> pending;
     {
         std::lock_guard<std::mutex> lock (mutex);
         if (manager.runLoop == loop)
@@ -250,7 +273,11 @@ void HidSystem::Schedule (__IOHIDManager& manager, CFRunLoopRef loop)
         previous = manager.runLoop;
         manager.runLoop = static_cast<CFRunLoopRef> (const_cast<void*> (CFRetain (loop)));
         cf::AddRunLoopSource (loop);
+        // What arrived or left since the manager enumerated reaches it on its first run.
+        CFRetain (loop);
+        pending.emplace_back (manager.serial, loop);
     }
+    PostRefreshes (pending);
     if (previous != nullptr)
     {
         cf::RemoveRunLoopSource (previous);
@@ -258,17 +285,69 @@ void HidSystem::Schedule (__IOHIDManager& manager, CFRunLoopRef loop)
     }
 }
 
+std::vector<HidSystem::PendingRefresh> HidSystem::DevicesChangedLocked()
+{
+    // The loop is safe to retain under the mutex: its manager holds it until it takes the mutex itself.
+    std::vector<PendingRefresh> pending;
+    for (auto* manager : managers)
+    {
+        if (manager->open && manager->runLoop != nullptr)
+        {
+            CFRetain (manager->runLoop);
+            pending.emplace_back (manager->serial, manager->runLoop);
+        }
+    }
+    return pending;
+}
+
+void HidSystem::PostRefreshes (const std::vector<PendingRefresh>& pending)
+{
+    for (const auto& [serial, loop] : pending)
+    {
+        cf::PostToRunLoop (loop, [this, managerSerial = serial] { Refresh (managerSerial); });
+        CFRelease (loop);
+    }
+}
+
+void HidSystem::Refresh (std::uint64_t managerSerial)
+{
+    std::vector<IOHIDDeviceRef> replaced;
+    {
+        std::lock_guard<std::mutex> lock (mutex);
+        auto found = std::find_if (managers.begin(), managers.end(),
+                                   [managerSerial] (const __IOHIDManager* m) { return m->serial == managerSerial; });
+        if (found == managers.end())
+            return;
+        replaced = EnumerateLocked (**found);
+    }
+    ReleaseAll (replaced);
+}
+
+std::vector<IOHIDDeviceRef> HidSystem::EnumerateLocked (__IOHIDManager& manager)
+{
+    // Taking references is safe under the mutex; the old set is handed back for release once it is let go.
+    std::vector<IOHIDDeviceRef> devices;
+    if (manager.open)
+    {
+        for (auto& entry : plugged)
+        {
+            if (Matches (manager, *entry.second))
+            {
+                CFRetain (entry.second);
+                devices.push_back (entry.second);
+            }
+        }
+    }
+    devices.swap (manager.devices);
+    return devices;
+}
+
 CFSetRef HidSystem::CopyDevices (__IOHIDManager& manager)
 {
     std::lock_guard<std::mutex> lock (mutex);
-    if (!manager.open)
+    if (!manager.open || manager.devices.empty())
         return nullptr;
-    std::vector<const void*> matched;
-    for (auto& entry : plugged)
-        if (Matches (manager, *entry.second))
-            matched.push_back (entry.second);
-    if (matched.empty())
-        return nullptr;
+    std::vector<const void*> matched (manager.devices.begin(), manager.devices.end());
     // Creating the set only takes references, which is safe under the mutex.
     return CFSetCreate (kCFAllocatorDefault, matched.data(), static_cast<CFIndex> (matched.size()),
                         &kCFTypeSetCallBacks);
@@ -358,14 +437,17 @@ void HidSystem::ForgetDevice (__IOHIDDevice& device)
 void HidSystem::ForgetManager (__IOHIDManager& manager)
 {
     std::vector<CFTypeRef> held;
+    std::vector<IOHIDDeviceRef> devices;
     CFRunLoopRef loop = nullptr;
     {
         std::lock_guard<std::mutex> lock (mutex);
         managers.erase (std::remove (managers.begin(), managers.end(), &manager), managers.end());
         held = TakeEntriesLocked (manager);
+        devices.swap (manager.devices);
         loop = manager.runLoop;
         manager.runLoop = nullptr;
     }
+    ReleaseAll (devices);
     if (loop != nullptr)
     {
         cf::RemoveRunLoopSource (loop);

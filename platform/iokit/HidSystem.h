@@ -8,13 +8,16 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 /** The HID half of the simulated machine: the devices plugged in, the managers
     the program made, and what the tests can observe of them. Callable from any
-    thread. No CoreFoundation object is released and no program callback runs
-    while its mutex is held, because device and manager destructors come back
-    here. */
+    thread. As on a Mac, a manager enumerates what is plugged in when it is
+    opened or given a matching; later arrivals and removals reach its device
+    set only when the run loop it is scheduled on runs. No CoreFoundation
+    object is released and no program callback runs while its mutex is held,
+    because device and manager destructors come back here. */
 class HidSystem
 {
 public:
@@ -51,10 +54,16 @@ private:
     HidSystem() = default;
 
     bool Matches (const __IOHIDManager& manager, const __IOHIDDevice& device) const;
+    std::vector<IOHIDDeviceRef> EnumerateLocked (__IOHIDManager& manager);
+    void Refresh (std::uint64_t managerSerial);
+    using PendingRefresh = std::pair<std::uint64_t, CFRunLoopRef>; // a manager's serial and its retained loop
+    std::vector<PendingRefresh> DevicesChangedLocked();
+    void PostRefreshes (const std::vector<PendingRefresh>& pending);
     void Deliver (__IOHIDDevice& device, std::uint32_t reportId, const std::vector<std::uint8_t>& report);
 
     std::mutex mutex;
     sim::HidId nextId = 1;
+    std::uint64_t nextManagerSerial = 1;
     std::map<sim::HidId, __IOHIDDevice*> plugged; // each holds the machine's reference
     std::map<sim::HidId, __IOHIDDevice*> alive;   // every device object not yet destroyed, not retained
     std::vector<__IOHIDManager*> managers;        // every manager not yet destroyed, not retained
