@@ -1,12 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
+#include "app/AppInfo.h"
 #include "app/QUORVirtualChannelsApplication.h"
-#include "engine/EngineConstants.h"
 #include "tests/e2e/ScenarioSupport.h"
 
 namespace
@@ -14,244 +9,116 @@ namespace
 
 using namespace e2e;
 
-// A second of audio per signal: many blocks, each on the device's own thread.
-constexpr int kSignalLength = 48000;
+constexpr int kSignalLength = 48000; // a second: many blocks, each on the device's own thread
 
-constexpr int kMixerOutputs = 12;
-
-// The HID manager and the vendor-ID number in its matching criteria.
-constexpr long kKeptForTheProcess = 2;
-
-/** The description that created this aggregate. */
-std::optional<sim::AggregateDescription> DescriptionOf (AudioObjectID aggregate)
+// The whole program in one process: the application object driven as JUCE
+// drives it, the message loop pumped, every audio device on its own thread.
+struct WholeProgramTest : MachineTest
 {
-    for (const auto& description : sim::AggregateDescriptions())
-        if (description.id == aggregate)
-            return description;
-
-    return std::nullopt;
-}
-
-/** The whole program as it runs on a Mac, in one process: the application
-    object driven the way JUCE drives it, its engine and status menu on the
-    simulated machine, the message loop pumped, and every audio device running
-    on its own real-time thread. */
-class WholeProgramTest : public MachineTest
-{
-protected:
     WholeProgramTest() : MachineTest (sim::AudioClock::RealTime) {}
-
-    void SetUp() override
-    {
-        MachineTest::SetUp();
-        InstallDriver();
-        juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
-        { return new QUORVirtualChannelsApplication(); };
-    }
-
-    void TearDown() override
-    {
-        application.reset();
-        juce::JUCEApplicationBase::createInstance = nullptr;
-        MachineTest::TearDown();
-    }
-
-    /** Names the step of the scenario that any failure from now on belongs to. */
-    void Step (const char* what)
-    {
-        step.reset();
-        step.emplace (__FILE__, __LINE__, what);
-    }
-
-    /** What JUCE does from creating the application object up to its message loop. */
-    void Start()
-    {
-        application = std::make_unique<QUORVirtualChannelsApplication>();
-        application->initialise ({});
-        tray = FindTrayMenu();
-        ASSERT_NE (tray, nullptr) << "no status icon";
-    }
-
-    static sim::Mixer Plug (std::uint16_t productId, const std::string& serialNumber)
-    {
-        sim::MixerSpec spec;
-        spec.productId = productId;
-        spec.serialNumber = serialNumber;
-        spec.versionNumber = 0x0123;
-        spec.audioOutputs = kMixerOutputs;
-        spec.audioDelayMs = 300;
-        return sim::PlugMixer (spec);
-    }
-
-    /** Waits until the scan has probed the unit; the scan that probed it has
-        then returned, with everything the engine did for it. */
-    static bool AwaitProbe (const sim::Mixer& mixer)
-    {
-        return PumpUntil ([&mixer] { return sim::GetHidDeviceCounters (mixer.hid).closes > 0; }) && RunPostedTasks();
-    }
-
-    static bool AwaitAggregateOtherThan (AudioObjectID previous)
-    {
-        return PumpUntil (
-            [previous]
-            {
-                const auto aggregates = sim::ExistingAggregates();
-                return aggregates.size() == 1 && aggregates.front() != previous;
-            });
-    }
-
-    /** Row `index` of the menu that a press on the icon drops down now. */
-    MenuRow MenuRowAt (size_t index)
-    {
-        const auto rows = user.Press (*tray);
-        EXPECT_EQ (rows.size(), 9u) << "the status menu did not open whole";
-        return index < rows.size() ? rows[index] : MenuRow {};
-    }
-
-    /** Feeds a new signal into virtual devices 1 to 5 and waits for it on the mixer's outputs. */
-    std::string RouteSignal (OutputRecorder& recorder)
-    {
-        const int tag = ++signalsFed;
-        FeedVirtualDevices (virtualIds, tag, kSignalLength);
-        return AwaitSignal (recorder, tag, kSignalLength);
-    }
-
-    std::unique_ptr<QUORVirtualChannelsApplication> application;
-    TrayMenu* tray = nullptr;
-    MenuUser user;
-    int signalsFed = 0;
-    std::optional<::testing::ScopedTrace> step;
 };
 
 TEST_F (WholeProgramTest, FromPluggingAMixerToQuitting)
 {
-    const auto objectsAtStart = sim::LiveObjectCount();
-    ASSERT_NO_FATAL_FAILURE (Start());
-
-    EXPECT_EQ (MenuRowAt (0), Line (1, "No Device Connected"));
-    EXPECT_TRUE (sim::ExistingAggregates().empty());
-
-    //==========================================================================
-    Step ("a Velmar is plugged in");
-    const auto velmar = Plug (114, "QV2400117");
-    const std::string velmarUid = "AppleUSBAudioEngine:QUOR:Tavrolux Velmar:QV2400117:4,5";
-
-    ASSERT_TRUE (PumpUntil (
-        [this]
-        {
-            return sim::ExistingAggregates().size() == 1 && sim::DefaultInput() == virtualIds[0] &&
-                   sim::DefaultOutput() == virtualIds[0];
-        }))
-        << "the mixer was never routed";
-    ASSERT_TRUE (RunPostedTasks());
-
-    const auto firstAggregate = sim::ExistingAggregates().front();
-    const auto firstDescription = DescriptionOf (firstAggregate);
-    ASSERT_TRUE (firstDescription.has_value());
-    EXPECT_EQ (firstDescription->name, std::optional<std::string> ("QUOR Aggregate"));
-    EXPECT_EQ (firstDescription->isPrivate, std::optional<std::int64_t> (1));
-    EXPECT_EQ (firstDescription->master, std::optional<std::string> (velmarUid));
-
-    std::vector<std::string> expectedUids;
-    for (int device : { 6, 7, 8, 9, 10, 1, 2, 3, 4, 5 })
-        expectedUids.push_back (kVirtualDeviceUids[device - 1].toStdString());
-    expectedUids.push_back (velmarUid);
-    EXPECT_EQ (SubDeviceUids (*firstDescription), expectedUids);
-
-    EXPECT_EQ (MenuRowAt (0), Line (1, "Tavrolux Velmar (QV2400117)"));
-    EXPECT_EQ (MenuRowAt (1), Line (2, "Firmware Version: 1.2.3"));
-
-    OutputRecorder velmarOutputs (velmar.audio, kMixerOutputs);
-    EXPECT_EQ (RouteSignal (velmarOutputs), "");
-
-    // Nothing of the virtual devices reaches the mixer's last two outputs.
-    for (int c : { 10, 11 })
-        for (float sample : velmarOutputs.Channel (c))
-            ASSERT_EQ (sample, 0.0f) << "mixer output " << c;
-
-    //==========================================================================
-    Step ("Bypass is ticked, then unticked");
-    ASSERT_TRUE (user.Choose (*tray, "Bypass"));
-    EXPECT_EQ (MenuRowAt (4), Choice ("Bypass", true));
-
-    velmarOutputs.Clear();
-    const int bypassedTag = ++signalsFed;
-    FeedVirtualDevices (virtualIds, bypassedTag, kSignalLength);
-    const auto blocksAtBypass = sim::AudioBlocksRun();
-    const auto blocksForSignal = kSignalLength / 128 + 10;
-    ASSERT_TRUE (PumpUntil (
-        [&]
-        {
-            velmarOutputs.Poll();
-            return sim::AudioBlocksRun() >= blocksAtBypass + blocksForSignal;
-        }))
-        << "the device stopped running while bypassed";
-
-    for (int c = 0; c < kMixerOutputs; ++c)
+    const auto silent = [] (const std::vector<float>& s) { return !s.empty() && s == std::vector<float> (s.size()); };
+    const auto aggregateStarts = [] { return LogLines ({ "AudioDeviceStart QUOR Aggregate" }).size(); };
+    InstallDriver();
+    juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase*
+    { return new QUORVirtualChannelsApplication(); };
+    auto application = std::make_unique<QUORVirtualChannelsApplication>();
+    application->initialise ({});
+    auto* tray = FindTrayMenu();
+    MenuUser user;
+    const auto menu = [&]
     {
-        ASSERT_FALSE (velmarOutputs.Channel (c).empty());
-        for (float sample : velmarOutputs.Channel (c))
-            ASSERT_EQ (sample, 0.0f) << "bypassed audio reached mixer output " << c;
+        auto rows = user.Press (*tray);
+        return rows.resize (9), rows;
+    };
+
+    ASSERT_NE (tray, nullptr) << "no status icon";
+    EXPECT_EQ (menu()[0], Line (1, "No Device Connected"));
+
+    AudioObjectID previousAggregate = 0;
+    sim::Mixer mixer;
+    int tag = 0; // of the last signal fed
+
+    // The same Velmar four times, then a TESK whose USB audio device shows
+    // three seconds after its HID interface.
+    for (int arrival = 1; arrival <= 5; ++arrival)
+    {
+        const bool tesk = arrival == 5;
+        const std::string serial = tesk ? "QT2300042" : "QV2400117";
+        const auto name = (tesk ? "Tavrolux TESK (" : "Tavrolux Velmar (") + serial + ")";
+        SCOPED_TRACE ("arrival " + std::to_string (arrival) + ": " + name);
+
+        const auto startsBefore = aggregateStarts();
+        sim::MixerSpec spec;
+        spec.productId = tesk ? 115 : 114;
+        spec.serialNumber = serial;
+        spec.audioDelayMs = tesk ? 3000 : 300;
+        mixer = sim::PlugMixer (spec);
+
+        ASSERT_TRUE (PumpUntil (
+            [&]
+            {
+                const auto aggregates = sim::ExistingAggregates();
+                return aggregates.size() == 1 && aggregates.front() != previousAggregate &&
+                       aggregateStarts() > startsBefore && sim::DefaultInput() == virtualIds[0] &&
+                       sim::DefaultOutput() == virtualIds[0];
+            }));
+        ASSERT_TRUE (RunPostedTasks());
+
+        previousAggregate = sim::ExistingAggregates().front();
+        EXPECT_EQ (menu(), (std::vector<MenuRow> { Line (1, name), Line (2, "Firmware Version: 1.2.3"),
+                                                   Line (3, juce::String ("App Version: ") + AppInfo::kVersion),
+                                                   Separator(), Choice ("Bypass"), Line (5, "Latency: Low"),
+                                                   Separator(), Choice ("User Guide"), Choice ("Quit") }));
+
+        std::vector<std::vector<float>> outputs;
+        FeedVirtualDevices (virtualIds, ++tag, kSignalLength);
+        ASSERT_TRUE (AwaitSignal (mixer.audio, tag, kSignalLength, outputs)) << "outputs 0-9 lack the signal";
+        for (int c : { 10, 11 })
+            EXPECT_TRUE (silent (outputs[size_t (c)])) << "a virtual device reached mixer output " << c;
+
+        if (arrival == 1)
+        {
+            ASSERT_TRUE (user.Choose (*tray, "Bypass"));
+            EXPECT_EQ (menu()[4], Choice ("Bypass", true));
+            FeedVirtualDevices (virtualIds, 100, kSignalLength);
+            const auto blocksEnough = sim::AudioBlocksRun() + kSignalLength / 128 + 10;
+            ASSERT_TRUE (PumpUntil ([&] { return sim::AudioBlocksRun() >= blocksEnough; }));
+            for (int c = 0; c < 12; ++c)
+                EXPECT_TRUE (silent (sim::TakeOutput (mixer.audio, c))) << "bypassed audio reached mixer output " << c;
+
+            ASSERT_TRUE (user.Choose (*tray, "Bypass"));
+            EXPECT_EQ (menu()[4], Choice ("Bypass", false));
+            FeedVirtualDevices (virtualIds, ++tag, kSignalLength);
+            EXPECT_TRUE (AwaitSignal (mixer.audio, tag, kSignalLength, outputs)) << "after Bypass was unticked";
+        }
+
+        if (tesk)
+            break;
+        sim::UnplugMixer (mixer);
+        ASSERT_TRUE (PumpUntil ([] { return sim::ExistingAggregates().empty(); })) << "the aggregate stayed";
+        ASSERT_TRUE (RunPostedTasks());
+        EXPECT_EQ (menu()[0], Line (1, "No Device Connected"));
+
+        // The user picks the built-in devices while no mixer is there.
+        sim::SetDefaultInput (builtInInput);
+        sim::SetDefaultOutput (builtInOutput);
     }
 
-    ASSERT_TRUE (user.Choose (*tray, "Bypass"));
-    EXPECT_EQ (MenuRowAt (4), Choice ("Bypass", false));
-    velmarOutputs.Clear();
-    EXPECT_EQ (RouteSignal (velmarOutputs), "");
-
-    //==========================================================================
-    Step ("a second accepted mixer is plugged in");
-    const auto descriptionsBefore = sim::AggregateDescriptions().size();
-    const auto tesk = Plug (115, "QT2300042");
-    ASSERT_TRUE (AwaitProbe (tesk));
-
-    EXPECT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { firstAggregate });
-    EXPECT_EQ (sim::AggregateDescriptions().size(), descriptionsBefore);
-    EXPECT_EQ (MenuRowAt (0), Line (1, "Tavrolux Velmar (QV2400117)"));
-    velmarOutputs.Clear();
-    EXPECT_EQ (RouteSignal (velmarOutputs), "");
-
-    //==========================================================================
-    Step ("the first mixer is unplugged");
-    sim::UnplugMixer (velmar);
-    ASSERT_TRUE (AwaitAggregateOtherThan (firstAggregate)) << "no aggregate was built for the second mixer";
-    ASSERT_TRUE (RunPostedTasks());
-
-    const auto secondAggregate = sim::ExistingAggregates().front();
-    const auto secondDescription = DescriptionOf (secondAggregate);
-    ASSERT_TRUE (secondDescription.has_value());
-    EXPECT_EQ (secondDescription->master,
-               std::optional<std::string> ("AppleUSBAudioEngine:QUOR:Tavrolux Tesk:QT2300042:4,5"));
-    EXPECT_EQ (SubDeviceUids (*secondDescription).size(), 11u);
-
-    EXPECT_EQ (MenuRowAt (0), Line (1, "Tavrolux TESK (QT2300042)"));
-    EXPECT_EQ (MenuRowAt (1), Line (2, "Firmware Version: 1.2.3"));
-    EXPECT_EQ (sim::DefaultInput(), virtualIds[0]);
-    EXPECT_EQ (sim::DefaultOutput(), virtualIds[0]);
-
-    OutputRecorder teskOutputs (tesk.audio, kMixerOutputs);
-    EXPECT_EQ (RouteSignal (teskOutputs), "");
-
-    //==========================================================================
-    Step ("Quit is chosen");
     ASSERT_TRUE (user.Choose (*tray, "Quit"));
     ASSERT_TRUE (juce::MessageManager::getInstance()->hasStopMessageBeenSent());
 
     // What JUCE does once the message loop has ended.
     application->shutdown();
     application.reset();
-    tray = nullptr;
-
+    juce::JUCEApplicationBase::createInstance = nullptr;
     EXPECT_EQ (FindTrayMenu(), nullptr);
     EXPECT_TRUE (sim::ExistingAggregates().empty());
     EXPECT_EQ (sim::DefaultInput(), builtInInput);
     EXPECT_EQ (sim::DefaultOutput(), builtInOutput);
-
-    // Only the HID manager stays, with the vendor-ID number that its matching
-    // criteria hold: the detection keeps one reference to the manager for as
-    // long as the process lives, so that the HID thread can never outlive it.
-    sim::UnplugMixer (tesk);
-    EXPECT_EQ (sim::LiveObjectCount(), objectsAtStart + kKeptForTheProcess);
 }
 
 } // namespace
