@@ -81,6 +81,7 @@ TEST_F (ApplicationTest, RunsWithAnEmptyMainMenuInstalledAndTheStartupMenu)
     EXPECT_EQ (model->getMenuBarNames(), juce::StringArray (juce::String()));
     EXPECT_EQ (model->getMenuForIndex (0, {}).getNumItems() + model->getMenuForIndex (1, "x").getNumItems(), 0);
     ASSERT_NE (FindTrayMenu(), nullptr);
+    EXPECT_TRUE (FindTrayMenu()->isVisible()) << "shown once it has its icon";
     EXPECT_EQ (user.Press (*FindTrayMenu()), MenuOf ("No Device Connected", "--", false, "Latency: Low"));
 }
 
