@@ -188,12 +188,12 @@ TEST (HidProbe, ReadsTheDetailsEvenWhenTheOpenFailsAndRegistersOnlyAnOpenedDevic
     Deliver (*probe, 0, { 1 }, failing);
     EXPECT_EQ (probe->writeSlot.load(), 1u);
     Deliver (*probe, 7, Bytes (17, 7)); // exactly a slot after its ID
-    for (int n = 1; n <= 1023; ++n)     // the last one wraps round to slot 0
-        Deliver (*probe, 0, { std::uint8_t (n), std::uint8_t (n >> 8) });
+    for (int n = 0; n <= 1022; ++n)     // an empty one takes a slot too; the last one wraps round to slot 0
+        Deliver (*probe, 0, n == 0 ? Bytes {} : Bytes { std::uint8_t (n), std::uint8_t (n >> 8) });
     EXPECT_EQ (probe->writeSlot.load(), 1u);
-    EXPECT_EQ (Ring (0, 18), (Bytes { 0xFF, 3, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0, 0, 0, 0, 0, 7, 7 }));
-    EXPECT_EQ (Ring (31, 34), (Bytes { 7, 1, 0 }));
-    EXPECT_EQ (Ring (16 * 1023, 16 * 1023 + 2), (Bytes { 0xFE, 3 }));
+    EXPECT_EQ (Ring (0, 18), (Bytes { 0xFE, 3, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0, 0, 0, 0, 0, 7, 7 }));
+    EXPECT_EQ (Ring (31, 34), (Bytes { 7, 0, 0 }));
+    EXPECT_EQ (Ring (16 * 1023, 16 * 1023 + 2), (Bytes { 0xFD, 3 }));
     probe.reset();
     failed.reset();
     EXPECT_EQ (std::make_pair (CFGetRetainCount (unit), CFGetRetainCount (failing)), references);
