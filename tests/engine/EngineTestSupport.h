@@ -17,34 +17,19 @@ namespace enginetest
 
 using namespace quortest;
 
-/** A raw stream-configuration answer: a buffer count, then one buffer per entry,
-    for the HAL's answer to claim what no simulated device could hold. */
+/** A raw stream-configuration answer (a buffer count, then one buffer per
+    entry): it may claim what no simulated device could hold. */
 inline sim::PropertyAnswer StreamConfiguration (UInt32 claimedBuffers, const std::vector<UInt32>& channels)
 {
     sim::PropertyAnswer answer;
     answer.data.resize (offsetof (AudioBufferList, mBuffers) + channels.size() * sizeof (AudioBuffer));
     std::memcpy (answer.data.data(), &claimedBuffers, sizeof (claimedBuffers));
     for (size_t i = 0; i < channels.size(); ++i)
-    {
-        AudioBuffer buffer {};
-        buffer.mNumberChannels = channels[i];
-        std::memcpy (answer.data.data() + offsetof (AudioBufferList, mBuffers) + i * sizeof (AudioBuffer), &buffer,
-                     sizeof (buffer));
-    }
+        std::memcpy (answer.data.data() + offsetof (AudioBufferList, mBuffers) + i * sizeof (AudioBuffer),
+                     &channels[i], sizeof (UInt32)); // mNumberChannels comes first
     answer.size = UInt32 (answer.data.size());
     return answer;
 }
-
-/** The engine's callback, noting in the call log when the device manager tells
-    it the device has stopped for it: where that line falls against
-    "AudioDeviceStop" shows whether the callback went before the device. */
-class LoggingCallback : public VirtualChanAudioCallback
-{
-public:
-    using VirtualChanAudioCallback::VirtualChanAudioCallback;
-
-    void audioDeviceStopped() override { sim::detail::Log ("CallbackStopped"); }
-};
 
 /** Polls as the engine's waits do, without running the message loop; false after five seconds. */
 inline bool PollWithoutMessageLoop (const std::function<bool()>& condition)
@@ -55,6 +40,15 @@ inline bool PollWithoutMessageLoop (const std::function<bool()>& condition)
     return false;
 }
 
+/** Notes in the call log when the device manager tells it the device stopped
+    for it: before "AudioDeviceStop" if it was removed before the device stopped. */
+class LoggingCallback : public VirtualChanAudioCallback
+{
+public:
+    using VirtualChanAudioCallback::VirtualChanAudioCallback;
+    void audioDeviceStopped() override { sim::detail::Log ("CallbackStopped"); }
+};
+
 class EngineTest : public MachineTest
 {
 protected:
@@ -64,7 +58,7 @@ protected:
         MachineTest::TearDown();
     }
 
-    /** The polling timer is stopped: the test scans when it says, with Scan. */
+    /** The polling timer is stopped: the test scans when it says. */
     VirtualChannelsEngine& MakeEngine (bool loggingCallback = false)
     {
         engine = std::make_unique<VirtualChannelsEngine>();
@@ -87,17 +81,16 @@ protected:
         sim::UnplugMixer (mixer);
     }
 
-    /** Scans until the detection holds every unit plugged: the HID manager
-        hears of a plug only once its thread's run loop has run. */
+    /** Scans until the detection holds every unit plugged: the HID manager hears
+        of a plug only once its thread's run loop has run. */
     void Scan()
     {
         EXPECT_TRUE (PollWithoutMessageLoop (
             [this]
             {
                 engine->hidDevices->timerCallback();
-                return engine->hidDevices->GetDeviceKeys().size() == static_cast<size_t> (units);
-            }))
-            << "the detection never saw " << units << " units";
+                return engine->hidDevices->GetDeviceKeys().size() == size_t (units);
+            }));
     }
 
     static int KeyOf (std::uint16_t productId, const std::string& serialNumber)
@@ -105,26 +98,23 @@ protected:
         return HidDevices::MakeDeviceKey (0x7A31, productId, juce::String (serialNumber));
     }
 
-    /** Texts as the menu shows them once the posted tasks have run. */
+    /** The device name and firmware texts once the posted tasks have run. */
     std::pair<juce::String, juce::String> ShownTexts()
     {
         EXPECT_TRUE (RunPostedTasks());
         return { engine->deviceName.value, engine->firmwareVersion.value };
     }
 
-    /** Feeds ten distinct signals to virtual devices 1 to 5 and checks that
-        mixer outputs 0 to 9 carry them sample-exact. */
+    /** Ten distinct signals fed to virtual devices 1 to 5 reach mixer outputs 0 to 9 sample-exact. */
     void ExpectTenSignalsRouted (AudioObjectID mixerAudio)
     {
-        for (int channel = 0; channel < 10; ++channel)
-            sim::TakeOutput (mixerAudio, channel);
-        std::vector<std::vector<float>> fed;
+        std::vector<std::vector<float>> fed (10);
         for (int channel = 0; channel < 10; ++channel)
         {
-            fed.emplace_back();
+            sim::TakeOutput (mixerAudio, channel);
             for (int i = 0; i < 256; ++i)
-                fed.back().push_back (float (channel + 1) + float (i) / 512.0f);
-            sim::FeedInput (virtualIds[size_t (channel / 2)], channel % 2, fed.back());
+                fed[size_t (channel)].push_back (float (channel + 1) + float (i) / 512.0f);
+            sim::FeedInput (virtualIds[size_t (channel / 2)], channel % 2, fed[size_t (channel)]);
         }
         sim::RunAudioBlocks (2);
         for (int channel = 0; channel < 10; ++channel)

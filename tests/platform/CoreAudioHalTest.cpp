@@ -55,27 +55,21 @@ OSStatus SetRunLoop (CFRunLoopRef loop, UInt32 size = sizeof (CFRunLoopRef))
     return AudioObjectSetPropertyData (kSystem, &address, 0, nullptr, size, &loop);
 }
 
-void RunMessageLoop()
-{
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
-}
-
 TEST (CoreAudioHal, DeviceListChangesReachReadersOnlyThroughTheMainRunLoopUntilTheProcessOptsOut)
 {
     sim::Reset();
+    DeviceListListener listener;
     const auto present = AddDevice ("Present", {}, { 2 });
     EXPECT_EQ (DeviceList(), std::vector<AudioObjectID> { present }) << "what is there when the process first asks";
-    RunMessageLoop();
-    DeviceListListener listener;
+    EXPECT_TRUE (PumpUntil ([&] { return listener.calls == 1; }));
     const auto device = AddDevice ("Late", {}, { 2 });
     juce::Thread::sleep (50);
     EXPECT_FALSE (Listed (device));
     EXPECT_EQ (sim::FindAudioDevice ("Late-uid"), 0u);
-    EXPECT_EQ (listener.calls, 0);
-
-    RunMessageLoop();
-    EXPECT_TRUE (Listed (device));
     EXPECT_EQ (listener.calls, 1);
+
+    EXPECT_TRUE (PumpUntil ([&] { return Listed (device); }));
+    EXPECT_EQ (listener.calls, 2);
     EXPECT_TRUE (listener.onMessageThread);
 
     // Gone from the machine, still listed until told, but no longer readable.
@@ -85,15 +79,14 @@ TEST (CoreAudioHal, DeviceListChangesReachReadersOnlyThroughTheMainRunLoopUntilT
     CFStringRef text = nullptr;
     UInt32 size = sizeof (text);
     EXPECT_EQ (AudioObjectGetPropertyData (device, &name, 0, nullptr, &size, &text), kAudioHardwareBadObjectError);
-    RunMessageLoop();
-    EXPECT_FALSE (Listed (device));
+    EXPECT_TRUE (PumpUntil ([&] { return !Listed (device); }));
 
     // Once the run loop is NULL, the HAL's own thread tells at once, late devices when they arrive.
     EXPECT_EQ (SetRunLoop (nullptr, 4), kAudioHardwareBadPropertySizeError);
     ASSERT_EQ (SetRunLoop (nullptr), 0);
     const auto later = AddDevice ("Later", {}, { 2 }, 100);
     EXPECT_FALSE (Listed (later));
-    EXPECT_TRUE (WaitFor ([&] { return Listed (later) && listener.calls == 3; }));
+    EXPECT_TRUE (WaitFor ([&] { return Listed (later) && listener.calls == 4; }));
     EXPECT_FALSE (listener.onMessageThread);
     EXPECT_EQ (sim::FindAudioDevice ("Later-uid"), later);
 

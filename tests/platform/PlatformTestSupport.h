@@ -2,6 +2,8 @@
 
 #include "platform/sim/SimulatedMachine.h"
 
+#include <juce_events/juce_events.h>
+
 #include <algorithm>
 #include <chrono>
 #include <string>
@@ -73,23 +75,21 @@ inline bool Listed (AudioObjectID id)
     return std::find (ids.begin(), ids.end(), id) != ids.end();
 }
 
-/** A private aggregate of the devices with these UIDs (drift-compensated, the last one the master), made through
-    the HAL; its UID is name + "-uid". */
+/** An aggregate of the devices with these UIDs, the last one the master, made
+    through the HAL; its UID is name + "-uid". */
 inline OSStatus CreateAggregate (const std::string& name, const std::vector<std::string>& subUids, AudioObjectID& id)
 {
-    auto put = [] (CFMutableDictionaryRef dictionary, const char* key, CFTypeRef value)
+    const auto string = [] (const std::string& text)
+    { return CFStringCreateWithCString (nullptr, text.c_str(), kCFStringEncodingUTF8); };
+    const auto put = [&] (CFMutableDictionaryRef dictionary, const char* key, CFTypeRef value)
     {
-        CFStringRef k = CFStringCreateWithCString (nullptr, key, kCFStringEncodingUTF8);
+        CFStringRef k = string (key);
         CFDictionaryAddValue (dictionary, k, value);
         CFRelease (k);
         CFRelease (value);
     };
-    auto string = [] (const std::string& text)
-    { return CFStringCreateWithCString (nullptr, text.c_str(), kCFStringEncodingUTF8); };
-    auto number = [] (SInt32 value) { return CFNumberCreate (nullptr, kCFNumberSInt32Type, &value); };
-    auto dictionary = [] {
-        return CFDictionaryCreateMutable (nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
-    };
+    const auto dictionary = []
+    { return CFDictionaryCreateMutable (nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks); };
 
     auto description = dictionary();
     put (description, kAudioAggregateDeviceNameKey, string (name));
@@ -99,14 +99,11 @@ inline OSStatus CreateAggregate (const std::string& name, const std::vector<std:
     {
         auto sub = dictionary();
         put (sub, kAudioSubDeviceUIDKey, string (subUid));
-        put (sub, kAudioSubDeviceDriftCompensationKey, number (1));
-        put (sub, kAudioSubDeviceDriftCompensationQualityKey, number (64));
         CFArrayAppendValue (list, sub);
         CFRelease (sub);
     }
     put (description, kAudioAggregateDeviceSubDeviceListKey, list);
     put (description, kAudioAggregateDeviceMasterSubDeviceKey, string (subUids.empty() ? "" : subUids.back()));
-    put (description, kAudioAggregateDeviceIsPrivateKey, number (1));
     const auto status = AudioHardwareCreateAggregateDevice (description, &id);
     CFRelease (description);
     return status;
@@ -124,6 +121,18 @@ bool WaitFor (Condition condition)
         std::this_thread::sleep_for (std::chrono::milliseconds (5));
     }
     return true;
+}
+
+/** Runs the message loop, where the HAL tells this process of new device lists, until the condition holds. */
+template <typename Condition>
+bool PumpUntil (Condition condition)
+{
+    return WaitFor (
+        [&]
+        {
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+            return condition();
+        });
 }
 
 } // namespace platformtest
