@@ -35,7 +35,6 @@ TEST (PlatformSeam, StatusMenuOpensAndActsOnlyWhileAMainMenuIsInstalled)
                 items.getItem().action();
         return runs - before;
     };
-
     juce::SystemTrayIconComponent statusItem;
     PlatformSeam::ShowStatusMenu (statusItem, menu);
     EXPECT_TRUE (shown.empty()) << "no main menu, no status menu";
@@ -44,7 +43,6 @@ TEST (PlatformSeam, StatusMenuOpensAndActsOnlyWhileAMainMenuIsInstalled)
     PlatformSeam::ShowStatusMenu (statusItem, menu);
     ASSERT_EQ (shown.size(), 1u);
     EXPECT_EQ (runsOfAll (shown[0]), 2);
-
     model.reset(); // gone while the menu was open
     EXPECT_EQ (runsOfAll (shown[0]), 0);
     EXPECT_EQ (runsOfAll (menu), 2) << "the caller's own menu is left as it was";
