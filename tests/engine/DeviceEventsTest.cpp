@@ -1,7 +1,5 @@
 #include "EngineTestSupport.h"
 
-#include "devices/HidDeviceRegistry.h"
-
 namespace
 {
 
@@ -39,10 +37,11 @@ TEST_F (DeviceEventsTest, EveryAcceptedMixerIsRoutedAgainAfterEachReplug)
         const char* shownName;
     };
     MakeEngine();
-    for (const auto& c : { Case { 114, "V1", 300, "Tavrolux Velmar (V1)" }, Case { 114, "V1", 0, "Tavrolux Velmar (V1)" },
-                           Case { 114, "V1", 3000, "Tavrolux Velmar (V1)" }, Case { 114, "V1", 0, "Tavrolux Velmar (V1)" },
-                           Case { 115, "T115", 0, "Tavrolux TESK (T115)" }, Case { 120, "V120", 4500, "Tavrolux Velmar (V120)" },
-                           Case { 121, "T121", 0, "Tavrolux TESK (T121)" } })
+    for (const auto& c :
+         { Case { 114, "V1", 300, "Tavrolux Velmar (V1)" }, Case { 114, "V1", 0, "Tavrolux Velmar (V1)" },
+           Case { 114, "V1", 3000, "Tavrolux Velmar (V1)" }, Case { 114, "V1", 0, "Tavrolux Velmar (V1)" },
+           Case { 115, "T115", 0, "Tavrolux TESK (T115)" }, Case { 120, "V120", 4500, "Tavrolux Velmar (V120)" },
+           Case { 121, "T121", 0, "Tavrolux TESK (T121)" } })
     {
         SCOPED_TRACE (std::to_string (c.productId) + " after " + std::to_string (c.audioDelayMs) + " ms");
         const auto mixer = Plug (c.productId, c.serial, c.audioDelayMs);
@@ -164,29 +163,9 @@ TEST_F (DeviceEventsTest, TheTextsShowWhatWasReadOfTheUnit)
     spec.versionNumber = 0x0A57;
     spec.audioDelayMs = 0;
     ++units;
-    const auto noSerial = sim::PlugMixer (spec);
+    sim::PlugMixer (spec);
     Scan();
     EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar ()", "10.5.7" }));
-    Unplug (noSerial);
-    Scan();
-
-    // Every registry id taken, as with a hundred HID devices open: the unit cannot be probed.
-    std::vector<std::uint32_t> taken;
-    {
-        const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
-        for (std::uint32_t id = 0; id < std::uint32_t (kMaxHidDevices); ++id)
-            if (HidDeviceRegistry::devicesById.emplace (id, nullptr).second)
-                taken.push_back (id);
-    }
-    Plug (115, "T1");
-    Scan();
-    {
-        const std::lock_guard<std::mutex> lock (HidDeviceRegistry::mutex);
-        for (const auto id : taken)
-            HidDeviceRegistry::devicesById.erase (id);
-    }
-    EXPECT_NE (engine->aggregate.deviceId, 0u);
-    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux TESK ()", "255.255.255" }));
 }
 
 TEST_F (DeviceEventsTest, BypassStopsTheRoutingAndUntickingStartsItAfresh)
