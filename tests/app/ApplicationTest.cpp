@@ -155,7 +155,7 @@ TEST_F (ApplicationTest, MenuShowsThePropertiesAsTheyAreAndNewTextsOnceRebuilt)
     engine->deviceName.Set ("Tavrolux TESK (T1)");
     menu.mouseUp (MouseUpOn (menu, nullptr));
     EXPECT_EQ (user.shown.size(), 3u) << "a press from nowhere neither opens nor rebuilds";
-    EXPECT_EQ (Built()[0].text, "No Device Connected");
+    EXPECT_EQ (Built()[0], Line (1, "No Device Connected"));
     ASSERT_TRUE (user.Choose (menu, "Bypass")); // without the virtual driver only the tick changes
     EXPECT_TRUE (engine->processingEnabled.value);
     EXPECT_EQ (Built(), MenuOf ("Tavrolux TESK (T1)", "--", false, "Latency: Ultra-Low"));

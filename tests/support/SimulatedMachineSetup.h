@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
-#include <ostream>
 #include <string>
 #include <vector>
 
@@ -67,21 +66,13 @@ inline std::vector<std::string> SubDeviceUids (const sim::AggregateDescription& 
 inline AudioObjectID AddDevice (const std::string& name, const std::string& uid, std::vector<int> outputs,
                                 std::vector<int> inputs = {}, bool isAggregate = false)
 {
-    sim::AudioDeviceSpec spec;
-    spec.name = name;
-    spec.uid = uid;
-    spec.outputStreams = std::move (outputs);
-    spec.inputStreams = std::move (inputs);
-    spec.isAggregate = isAggregate;
-    return sim::AddAudioDevice (spec);
+    return sim::AddAudioDevice ({ name, uid, std::move (inputs), std::move (outputs), 0, isAggregate });
 }
 
 /** A mixer whose USB audio device is listed after audioDelayMs (-1: never). */
 inline sim::Mixer Plug (std::uint16_t productId, const std::string& serialNumber, int audioDelayMs = 0)
 {
-    sim::MixerSpec spec;
-    spec.productId = productId;
-    spec.serialNumber = serialNumber;
+    sim::MixerSpec spec { productId, serialNumber };
     spec.audioDelayMs = audioDelayMs;
     return sim::PlugMixer (spec);
 }
@@ -115,42 +106,26 @@ protected:
 };
 
 //==============================================================================
-/** One line of a pop-up menu, as a user would see it. */
-struct MenuRow
-{
-    bool separator = false;
-    int id = 0;
-    juce::String text;
-    bool enabled = false;
-    bool ticked = false;
-    bool hasAction = false;
+/** One line of a pop-up menu as a user sees it: "----", or "[id] text" with
+    " (disabled)", " (ticked)" and, for an item that runs an action, " ->". */
+using MenuRow = std::string;
 
-    bool operator== (const MenuRow& other) const
-    {
-        return separator == other.separator && id == other.id && text == other.text && enabled == other.enabled &&
-               ticked == other.ticked && hasAction == other.hasAction;
-    }
-};
-
-inline std::ostream& operator<< (std::ostream& out, const MenuRow& row)
+inline MenuRow Row (int id, const juce::String& text, bool enabled, bool ticked, bool hasAction)
 {
-    if (row.separator)
-        return out << "----";
-    return out << "[" << row.id << " \"" << row.text << "\"" << (row.enabled ? "" : " disabled")
-               << (row.ticked ? " ticked" : "") << (row.hasAction ? " action" : "") << "]";
+    return "[" + std::to_string (id) + "] " + text.toStdString() + (enabled ? "" : " (disabled)") +
+           (ticked ? " (ticked)" : "") + (hasAction ? " ->" : "");
 }
-
 inline MenuRow Separator()
 {
-    return MenuRow { true, 0, {}, false, false, false };
+    return "----";
 }
 inline MenuRow Line (int id, const juce::String& text)
 {
-    return MenuRow { false, id, text, false, false, false };
+    return Row (id, text, false, false, false);
 }
 inline MenuRow Choice (const juce::String& text, bool ticked = false)
 {
-    return MenuRow { false, -1, text, true, ticked, true };
+    return Row (-1, text, true, ticked, true);
 }
 
 inline std::vector<MenuRow> Rows (const juce::PopupMenu& menu)
@@ -160,9 +135,9 @@ inline std::vector<MenuRow> Rows (const juce::PopupMenu& menu)
     {
         const auto& item = items.getItem();
         EXPECT_EQ (item.subMenu, nullptr) << "the status menu has no submenus";
-        rows.push_back (item.isSeparator ? Separator()
-                                         : MenuRow { false, item.itemID, item.text, item.isEnabled, item.isTicked,
-                                                     item.action != nullptr });
+        rows.push_back (item.isSeparator
+                            ? Separator()
+                            : Row (item.itemID, item.text, item.isEnabled, item.isTicked, item.action != nullptr));
     }
     return rows;
 }
