@@ -3,17 +3,13 @@
 #include "devices/SupportedDevices.h"
 
 #include <gtest/gtest.h>
-#include <juce_core/juce_core.h>
 
 #include <array>
 #include <random>
 #include <set>
-#include <string>
-#include <vector>
 
 namespace
 {
-
 constexpr int no = 0xFFFF, V = -1, T = -2; // no alternate ID; the two mixers' names
 
 // The maker's products in lookup order: product ID, alternate ID, kind, and the name as the
@@ -33,53 +29,49 @@ const std::vector<std::array<int, 4>> expectedRows {
 
 TEST (ProductTable, HoldsEveryRowInOrderAndLookupTakesTheFirstRowByEitherIdOfTheMakerOnly)
 {
-    const std::vector<SupportedDevice> table (SupportedDevices.begin(), SupportedDevices.end());
+    std::vector<const SupportedDevice*> table;
+    for (const auto& row : SupportedDevices)
+        table.push_back (&row);
     ASSERT_EQ (table.size(), expectedRows.size());
     std::set<juce::String> names;
     for (std::size_t i = 0; i < table.size(); ++i)
     {
         const auto [productId, altProductId, kind, name] = expectedRows[i];
-        const auto expectedName = name > 0    ? table[std::size_t (name - 1)].name
-                                  : name == V ? "Tavrolux Velmar"
-                                              : "Tavrolux TESK";
-        EXPECT_EQ (std::make_tuple (table[i].vendorId, table[i].productId, table[i].altProductId, table[i].kind,
-                                    table[i].name),
-                   std::make_tuple (0x7A31, productId, altProductId, kind, expectedName))
+        const auto& row = *table[i];
+        EXPECT_EQ (std::make_tuple (row.vendorId, row.productId, row.altProductId, row.kind, row.name),
+                   std::make_tuple (0x7A31, productId, altProductId, kind,
+                                    name > 0 ? table[std::size_t (name - 1)]->name
+                                             : juce::String (name == V ? "Tavrolux Velmar" : "Tavrolux TESK")))
             << "row " << i + 1;
-        names.insert (table[i].name);
+        names.insert (row.name);
     }
     EXPECT_EQ (names.size() - names.count (""), 28u) << "each product its own name";
-
-    for (std::uint32_t productId = 0; productId <= 0xFFFF; ++productId)
+    for (int productId = 0; productId <= 0xFFFF; ++productId)
     {
-        const SupportedDevice* expected = nullptr;
-        for (std::size_t i = 0; i < table.size() && expected == nullptr; ++i)
-            if (expectedRows[i][0] == int (productId) || (expectedRows[i][1] == int (productId) && productId != 0xFFFF))
-                expected = &*std::next (SupportedDevices.begin(), static_cast<long> (i));
-        EXPECT_EQ (HidDevices::FindSupportedDevice (0x7A31, std::uint16_t (productId)), expected) << productId;
-        EXPECT_EQ (HidDevices::FindSupportedDevice (0x7A30, std::uint16_t (productId)), nullptr) << productId;
+        const SupportedDevice* first = nullptr;
+        for (std::size_t i = table.size(); i-- > 0;)
+            if (expectedRows[i][0] == productId || (expectedRows[i][1] == productId && productId != no))
+                first = table[i];
+        EXPECT_EQ (std::make_pair (HidDevices::FindSupportedDevice (0x7A31, std::uint16_t (productId)),
+                                   HidDevices::FindSupportedDevice (0x7A30, std::uint16_t (productId))),
+                   std::make_pair (first, (const SupportedDevice*) nullptr))
+            << productId;
     }
 }
 
 TEST (DeviceKey, IsTheLow32BitsOfLibcxxsStringHashOnEveryLengthPath)
 {
-    // Random bytes of every length to 200, and a few longer, reach every path and its boundaries.
-    std::mt19937 random (20240611);
+    // Device keys' texts, then random bytes of every length to 200 and a few longer: every path and its boundaries.
+    const std::pair<std::uint16_t, juce::String> keys[] = { { 8, "" },
+                                                            { 121, juce::String::fromUTF8 ("Gr\xc3\xbc\xc3\x9f-0042") },
+                                                            { 0xFFFF, std::string (60, 'Q') } };
     std::vector<std::string> texts;
+    for (const auto& [productId, serial] : keys)
+        texts.push_back ("31281#" + std::to_string (productId) + "#" + serial.toStdString());
+    std::mt19937 random (20240611);
     for (std::size_t length = 0; length <= 4096; length += length < 200 ? 1 : 631)
         for (texts.emplace_back(); texts.back().size() < length;)
             texts.back().push_back (char (random()));
-    const std::vector<std::pair<std::uint16_t, juce::String>> keys {
-        { 8, "" },
-        { 114, "ABC" },
-        { 120, "QV2400117" },
-        { 114, "ABCDEFGHIJKLMNOPQRSTUVWXYZ" },
-        { 121, juce::String::fromUTF8 ("Gr\xc3\xbc\xc3\x9f-0042") },
-        { 0xFFFF, juce::String::repeatedString ("Q7", 30) }
-    };
-    for (const auto& [productId, serial] : keys)
-        texts.push_back ("31281#" + std::to_string (productId) + "#" + serial.toStdString());
-
     juce::StringArray command { QUOR_LIBCXX_STRING_HASH };
     for (const auto& text : texts)
         command.add ("x" + juce::String::toHexString (text.data(), int (text.size()), 0));
@@ -87,17 +79,12 @@ TEST (DeviceKey, IsTheLow32BitsOfLibcxxsStringHashOnEveryLengthPath)
     ASSERT_TRUE (libcxx.start (command));
     const auto expected = juce::StringArray::fromLines (libcxx.readAllProcessOutput().trim());
     ASSERT_EQ (expected.size(), int (texts.size())) << "the libc++ helper did not run";
-    const std::size_t firstKey = texts.size() - keys.size();
     for (std::size_t i = 0; i < texts.size(); ++i)
-    {
-        const auto hash = std::uint64_t (expected[int (i)].getHexValue64());
-        if (i < firstKey)
-            EXPECT_EQ (DeviceKeyHash::Hash (texts[i].data(), texts[i].size()), hash) << "length " << i;
-        else
-            EXPECT_EQ (HidDevices::MakeDeviceKey (0x7A31, keys[i - firstKey].first, keys[i - firstKey].second),
-                       int (std::uint32_t (hash)))
-                << texts[i];
-    }
+        EXPECT_EQ (DeviceKeyHash::Hash (texts[i].data(), texts[i].size()),
+                   std::uint64_t (expected[int (i)].getHexValue64()))
+            << "text " << i;
+    for (std::size_t i = 0; i < std::size (keys); ++i)
+        EXPECT_EQ (HidDevices::MakeDeviceKey (0x7A31, keys[i].first, keys[i].second),
+                   int (std::uint32_t (expected[int (i)].getHexValue64())));
 }
-
 } // namespace

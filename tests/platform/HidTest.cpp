@@ -9,7 +9,6 @@
 
 namespace
 {
-
 using Refs = std::set<const void*>;
 
 sim::HidId Plug (std::int64_t vendor, std::int64_t uniqueId)
@@ -29,22 +28,16 @@ void Match (IOHIDManagerRef manager, CFStringRef key, int32_t value)
     CFRelease (matching);
 }
 
-IOHIDManagerRef OpenVendorManager()
-{
-    IOHIDManagerRef manager = IOHIDManagerCreate (kCFAllocatorDefault, kIOHIDOptionsTypeNone);
-    EXPECT_EQ (IOHIDManagerOpen (manager, kIOHIDOptionsTypeNone), kIOReturnSuccess);
-    Match (manager, CFSTR (kIOHIDVendorIDKey), 0x7A31);
-    return manager;
-}
-
+/** The listed devices; an empty set is never handed out, only NULL. */
 Refs Listed (IOHIDManagerRef manager)
 {
     CFSetRef set = IOHIDManagerCopyDevices (manager);
-    std::vector<const void*> devices (set != nullptr ? static_cast<size_t> (CFSetGetCount (set)) : 0);
-    if (set != nullptr)
-        CFSetGetValues (set, devices.data());
-    if (set != nullptr)
-        CFRelease (set);
+    if (set == nullptr)
+        return {};
+    std::vector<const void*> devices (size_t (CFSetGetCount (set)));
+    EXPECT_FALSE (devices.empty());
+    CFSetGetValues (set, devices.data());
+    CFRelease (set);
     return { devices.begin(), devices.end() };
 }
 
@@ -54,40 +47,43 @@ void Record (void* context, IOReturn, void* sender, IOHIDReportType, uint32_t re
 {
     static_cast<std::vector<Report>*> (context)->push_back ({ sender, reportId, report, { report, report + length } });
 }
-
 } // namespace
 
-TEST (HidManager, MatchesEveryEntryByValueNothingUnmatchedEverythingOnNullAndNothingWhenClosed)
-{
-    const sim::HidId ours = Plug (0x7A31, 11), other = Plug (0x1234, 12), ours2 = Plug (0x7A31, 13);
-    IOHIDManagerRef manager = IOHIDManagerCreate (kCFAllocatorDefault, kIOHIDOptionsTypeNone);
-    IOHIDManagerOpen (manager, kIOHIDOptionsTypeNone);
-    EXPECT_EQ (IOHIDManagerCopyDevices (manager), nullptr) << "no matching set must match nothing";
-    Match (manager, CFSTR (kIOHIDVendorIDKey), 0x7A31);
-    EXPECT_EQ (Listed (manager), (Refs { sim::HidDeviceRef (ours), sim::HidDeviceRef (ours2) }));
-    Match (manager, CFSTR (kIOHIDUniqueIDKey), 12);
-    EXPECT_EQ (Listed (manager), Refs { sim::HidDeviceRef (other) });
-    Match (manager, CFSTR (kIOHIDLocationIDKey), 12); // absent on every device
-    EXPECT_EQ (IOHIDManagerCopyDevices (manager), nullptr);
-    IOHIDManagerSetDeviceMatching (manager, nullptr);
-    EXPECT_EQ (Listed (manager).size(), 3u);
-    IOHIDManagerClose (manager, kIOHIDOptionsTypeNone);
-    EXPECT_EQ (IOHIDManagerCopyDevices (manager), nullptr) << "a closed manager lists nothing";
-    CFRelease (manager);
-}
-
-TEST (HidManager, ItsDeviceSetChangesOnlyWhenItsScheduledRunLoopRuns)
+TEST (HidManager, MatchesByValueAndChangesItsDeviceSetAndDeliversReportsOnlyWhenItsScheduledRunLoopRuns)
 {
     const long liveBefore = sim::LiveObjectCount();
-    const sim::HidId first = Plug (0x7A31, 21);
+    const sim::HidId first = Plug (0x7A31, 21), other = Plug (0x1234, 12);
     const IOHIDDeviceRef firstRef = sim::HidDeviceRef (first);
-    IOHIDManagerRef scheduled = OpenVendorManager(), unscheduled = OpenVendorManager();
+    IOHIDManagerRef scheduled = IOHIDManagerCreate (kCFAllocatorDefault, kIOHIDOptionsTypeNone),
+                    unscheduled = IOHIDManagerCreate (kCFAllocatorDefault, kIOHIDOptionsTypeNone);
+    EXPECT_EQ (IOHIDManagerOpen (scheduled, kIOHIDOptionsTypeNone), kIOReturnSuccess);
+    IOHIDManagerOpen (unscheduled, kIOHIDOptionsTypeNone);
+    EXPECT_EQ (Listed (scheduled), Refs {}) << "no matching set must match nothing";
+    Match (scheduled, CFSTR (kIOHIDUniqueIDKey), 12);
+    EXPECT_EQ (Listed (scheduled), Refs { sim::HidDeviceRef (other) });
+    Match (scheduled, CFSTR (kIOHIDLocationIDKey), 12); // absent on every device
+    EXPECT_EQ (Listed (scheduled), Refs {});
+    IOHIDManagerSetDeviceMatching (scheduled, nullptr);
+    EXPECT_EQ (Listed (scheduled).size(), 2u);
+    Match (scheduled, CFSTR (kIOHIDVendorIDKey), 0x7A31);
+    Match (unscheduled, CFSTR (kIOHIDVendorIDKey), 0x7A31);
+    uint8_t buffer[4] = {};
+    std::vector<Report> reports;
+    IOHIDDeviceRegisterInputReportCallback (firstRef, buffer, sizeof buffer, Record, &reports);
+    sim::SendInputReport (first, 0, { 1 }); // no manager scheduled yet
     IOHIDManagerScheduleWithRunLoop (scheduled, CFRunLoopGetCurrent(), kCFRunLoopDefaultMode);
-    CFRunLoopRunInMode (kCFRunLoopDefaultMode, 0, false);
+    sim::SendInputReport (first, 5, { 5, 1, 2, 3, 4, 6 });
+    sim::SendInputReport (first, 0, { 9, 8 });
     const sim::HidId second = Plug (0x7A31, 22);
-    EXPECT_EQ (Listed (scheduled), Refs { firstRef });
+    EXPECT_EQ (std::make_pair (Listed (scheduled), reports.size()), std::make_pair (Refs { firstRef }, size_t (0)));
     CFRunLoopRunInMode (kCFRunLoopDefaultMode, 0, false);
     EXPECT_EQ (Listed (scheduled), (Refs { firstRef, sim::HidDeviceRef (second) }));
+    EXPECT_EQ (reports,
+               (std::vector<Report> { { firstRef, 5, buffer, { 5, 1, 2, 3 } }, { firstRef, 0, buffer, { 9, 8 } } }));
+    sim::SendInputReport (first, 0, { 7, 7 }); // unregistered before the loop runs: never delivered
+    IOHIDDeviceRegisterInputReportCallback (firstRef, buffer, 0, nullptr, nullptr);
+    CFRunLoopRunInMode (kCFRunLoopDefaultMode, 0, false);
+    EXPECT_EQ (std::make_pair (reports.size(), buffer[0]), std::make_pair (size_t (2), uint8_t (9)));
     sim::RemoveHidDevice (first);
     EXPECT_EQ (Listed (scheduled).count (firstRef), 1u);
     EXPECT_EQ (IOHIDDeviceOpen (firstRef, kIOHIDOptionsTypeNone), kIOReturnNoDevice);
@@ -99,32 +95,11 @@ TEST (HidManager, ItsDeviceSetChangesOnlyWhenItsScheduledRunLoopRuns)
     CFRunLoopRunInMode (kCFRunLoopDefaultMode, 0, false);
     EXPECT_EQ (Listed (unscheduled), Refs { sim::HidDeviceRef (second) });
     EXPECT_EQ (sim::HidDeviceRef (first), nullptr) << "the managers let go of the removed device";
+    IOHIDManagerClose (scheduled, kIOHIDOptionsTypeNone);
+    EXPECT_EQ (Listed (scheduled), Refs {}) << "a closed manager lists nothing";
     CFRelease (scheduled);
     CFRelease (unscheduled);
     sim::RemoveHidDevice (second);
+    sim::RemoveHidDevice (other);
     EXPECT_EQ (sim::LiveObjectCount(), liveBefore);
-}
-
-TEST (HidReports, ArriveOnlyOnTheScheduledRunLoopTruncatedIntoTheRegisteredBuffer)
-{
-    const sim::HidId unit = Plug (0x7A31, 61);
-    IOHIDManagerRef manager = OpenVendorManager();
-    const IOHIDDeviceRef device = sim::HidDeviceRef (unit);
-    uint8_t buffer[4] = {};
-    std::vector<Report> reports;
-    IOHIDDeviceRegisterInputReportCallback (device, buffer, sizeof buffer, Record, &reports);
-    sim::SendInputReport (unit, 0, { 1 }); // no manager scheduled yet
-    IOHIDManagerScheduleWithRunLoop (manager, CFRunLoopGetCurrent(), kCFRunLoopDefaultMode);
-    sim::SendInputReport (unit, 5, { 5, 1, 2, 3, 4, 6 });
-    sim::SendInputReport (unit, 0, { 9, 8 });
-    EXPECT_TRUE (reports.empty());
-    CFRunLoopRunInMode (kCFRunLoopDefaultMode, 0, false);
-    EXPECT_EQ (reports,
-               (std::vector<Report> { { device, 5, buffer, { 5, 1, 2, 3 } }, { device, 0, buffer, { 9, 8 } } }));
-    sim::SendInputReport (unit, 0, { 7, 7 }); // unregistered before the loop runs: never delivered
-    IOHIDDeviceRegisterInputReportCallback (device, buffer, 0, nullptr, nullptr);
-    CFRunLoopRunInMode (kCFRunLoopDefaultMode, 0, false);
-    EXPECT_EQ (reports.size(), 2u);
-    EXPECT_EQ (buffer[0], 9);
-    CFRelease (manager);
 }
