@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <optional>
 
 #include "devices/CFRef.h"
 #include "platform/seam/PlatformSeam.h"
@@ -20,19 +21,19 @@ constexpr AudioObjectPropertyAddress GlobalAddress (AudioObjectPropertySelector 
     return { selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain };
 }
 
-/** Asks the HAL for the size of a property; false when it cannot say. */
-bool GetPropertySize (AudioObjectID object, const AudioObjectPropertyAddress& address, UInt32& size)
+/** The size of a property's data; nothing when the HAL cannot say or there is nothing to read. */
+std::optional<UInt32> GetPropertySize (AudioObjectID object, const AudioObjectPropertyAddress& address)
 {
-    size = 0;
-    return AudioObjectGetPropertyDataSize (object, &address, 0, nullptr, &size) == 0;
+    UInt32 size = 0;
+    if (AudioObjectGetPropertyDataSize (object, &address, 0, nullptr, &size) != 0 || size == 0)
+        return std::nullopt;
+    return size;
 }
 
 AudioObjectID GetDefaultDevice (AudioObjectPropertySelector selector)
 {
     const auto address = GlobalAddress (selector);
-    UInt32 size = 0;
-
-    if (!GetPropertySize (kAudioObjectSystemObject, address, size))
+    if (!GetPropertySize (kAudioObjectSystemObject, address))
         return 0;
 
     // Whatever size the HAL announced, it may write no more than the one id we hold.
@@ -67,12 +68,12 @@ struct FreeDeleter
 std::vector<AudioObjectID> GetDeviceIds()
 {
     const auto address = GlobalAddress (kAudioHardwarePropertyDevices);
-    UInt32 size = 0;
+    const auto announced = GetPropertySize (kAudioObjectSystemObject, address);
 
-    if (!GetPropertySize (kAudioObjectSystemObject, address, size) || size == 0)
+    if (!announced)
         return {};
 
-    std::vector<AudioObjectID> ids (size / sizeof (AudioObjectID), 0);
+    std::vector<AudioObjectID> ids (*announced / sizeof (AudioObjectID), 0);
 
     // The read's status is deliberately not checked: ids it leaves at 0 name no
     // device, and every later query on them comes back empty. The HAL may write
@@ -108,29 +109,29 @@ int GetNumOutputChannels (AudioObjectID device)
 {
     const AudioObjectPropertyAddress address { kAudioDevicePropertyStreamConfiguration, kAudioObjectPropertyScopeOutput,
                                                kAudioObjectPropertyElementMain };
-    UInt32 size = 0;
+    const auto announced = GetPropertySize (device, address);
 
-    if (!GetPropertySize (device, address, size) || size == 0)
+    if (!announced)
         return 0;
 
     // At least a whole AudioBufferList, so that reading its header never leaves
     // the block, however small the announced size.
-    const size_t blockSize = std::max<size_t> (size, sizeof (AudioBufferList));
+    const size_t blockSize = std::max<size_t> (*announced, sizeof (AudioBufferList));
     std::unique_ptr<void, FreeDeleter> block (std::calloc (1, blockSize));
 
     if (block == nullptr)
         return 0;
 
-    UInt32 dataSize = size;
+    UInt32 dataSize = *announced;
 
     if (AudioObjectGetPropertyData (device, &address, 0, nullptr, &dataSize, block.get()) != 0)
         return 0;
 
     // mNumberBuffers is the HAL's claim; trust it only as far as the buffers
     // actually fit in what was read.
-    const size_t bytesRead = std::min<size_t> (size, dataSize);
+    const size_t bytesRead = std::min<size_t> (*announced, dataSize);
     const size_t headerSize = offsetof (AudioBufferList, mBuffers);
-    const size_t buffersThatFit = bytesRead > headerSize ? (bytesRead - headerSize) / sizeof (AudioBuffer) : 0;
+    const size_t buffersThatFit = (std::max (bytesRead, headerSize) - headerSize) / sizeof (AudioBuffer);
 
     const auto* list = static_cast<const AudioBufferList*> (block.get());
     const size_t numBuffers = std::min<size_t> (list->mNumberBuffers, buffersThatFit);
@@ -208,9 +209,9 @@ AudioObjectID TranslateUidToDevice (const juce::String& uid)
 std::vector<juce::String> GetSubDeviceUids (AudioObjectID aggregate)
 {
     const auto address = GlobalAddress (kAudioAggregateDevicePropertyFullSubDeviceList);
-    UInt32 size = 0;
+    const auto announced = GetPropertySize (aggregate, address);
 
-    if (!GetPropertySize (aggregate, address, size) || size == 0)
+    if (!announced)
         return {};
 
     CFArrayRef array = nullptr;
@@ -235,12 +236,12 @@ std::vector<juce::String> GetSubDeviceUids (AudioObjectID aggregate)
 std::vector<juce::String> GetActiveSubDeviceUids (AudioObjectID aggregate)
 {
     const auto address = GlobalAddress (kAudioAggregateDevicePropertyActiveSubDeviceList);
-    UInt32 size = 0;
+    const auto announced = GetPropertySize (aggregate, address);
 
-    if (!GetPropertySize (aggregate, address, size) || size == 0)
+    if (!announced)
         return {};
 
-    std::vector<AudioObjectID> ids (size / sizeof (AudioObjectID), 0);
+    std::vector<AudioObjectID> ids (*announced / sizeof (AudioObjectID), 0);
     UInt32 dataSize = static_cast<UInt32> (ids.size() * sizeof (AudioObjectID));
 
     if (ids.empty() || AudioObjectGetPropertyData (aggregate, &address, 0, nullptr, &dataSize, ids.data()) != 0)

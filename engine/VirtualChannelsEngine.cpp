@@ -145,9 +145,6 @@ VirtualChannelsEngine::VirtualChannelsEngine()
 
 VirtualChannelsEngine::~VirtualChannelsEngine()
 {
-    // Tasks still queued on the message thread must find the engine gone.
-    taskToken.reset();
-
     // The audio thread stops entering the callback before the device goes.
     deviceManager.removeAudioCallback (audioCallback.get());
     deviceManager.closeAudioDevice();

@@ -31,7 +31,8 @@ TEST_F (AudioSystemUtilsTest, EveryFailedQueryIsAnEmptyAnswer)
     EXPECT_EQ (AudioSystemUtils::GetDeviceIds(),
                (std::vector<AudioObjectID> { interface, mic, mono, nameless, failing, virtual1 }));
     EXPECT_EQ (AudioSystemUtils::GetDeviceUid (nameless), "broken");
-    EXPECT_EQ (AudioSystemUtils::GetOutputDeviceNames(), (std::vector<juce::String> { "Interface", "Mono", "Virtual 1" }));
+    EXPECT_EQ (AudioSystemUtils::GetOutputDeviceNames(),
+               (std::vector<juce::String> { "Interface", "Mono", "Virtual 1" }));
     for (const auto& [device, channels] : std::vector<std::pair<AudioObjectID, int>> {
              { interface, 10 }, { mic, 0 }, { mono, 1 }, { failing, 0 }, { kAudioObjectUnknown, 0 }, { virtual1, 2 } })
         EXPECT_EQ (AudioSystemUtils::GetNumOutputChannels (device), channels) << device;
@@ -59,7 +60,7 @@ TEST_F (AudioSystemUtilsTest, EveryFailedQueryIsAnEmptyAnswer)
     EXPECT_TRUE (AudioSystemUtils::GetSubDeviceUids (virtual1).empty());
 
     for (const auto selector : { kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultInputDevice,
-                                 kAudioHardwarePropertyDefaultOutputDevice })
+                                 kAudioHardwarePropertyDefaultOutputDevice, kAudioHardwarePropertyDeviceForUID })
         sim::FailProperty (kAudioObjectSystemObject, selector);
     sim::FailProperty (interface, kAudioAggregateDevicePropertyActiveSubDeviceList);
     EXPECT_TRUE (AudioSystemUtils::GetDeviceIds().empty());
@@ -67,6 +68,7 @@ TEST_F (AudioSystemUtilsTest, EveryFailedQueryIsAnEmptyAnswer)
     EXPECT_EQ (AudioSystemUtils::GetDefaultInputDevice(), 0u);
     EXPECT_EQ (AudioSystemUtils::GetDefaultOutputDevice(), 0u);
     EXPECT_TRUE (AudioSystemUtils::GetActiveSubDeviceUids (interface).empty());
+    EXPECT_EQ (AudioSystemUtils::TranslateUidToDevice ("QuorVirtualAudioDevice_UID"), 0u);
 }
 
 // An answer is read only as far as its size goes, whatever its buffer count
