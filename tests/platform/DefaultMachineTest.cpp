@@ -1,4 +1,5 @@
 #include "PlatformTestSupport.h"
+#include "engine/AudioSystemUtils.h"
 
 #include <gtest/gtest.h>
 
@@ -12,8 +13,7 @@ TEST (SimulatedMachine, BootsBuiltInDefaultsTheVirtualDriverAndAVelmarWhoseAudio
     ASSERT_TRUE (PumpUntil ([&] { return sim::FindAudioDevice (velmar) != 0; }));
     EXPECT_EQ (sim::DefaultInput(), sim::FindAudioDevice ("BuiltInInputDevice"));
     EXPECT_EQ (sim::DefaultOutput(), sim::FindAudioDevice ("BuiltInOutputDevice"));
-    EXPECT_EQ (StringProperty (sim::FindAudioDevice (velmar), kAudioObjectPropertyName).second,
-               "Tavrolux Velmar Main Multitrack");
+    EXPECT_EQ (AudioSystemUtils::GetDeviceName (sim::FindAudioDevice (velmar)), "Tavrolux Velmar Main Multitrack");
     EXPECT_EQ (DeviceList().size(), 13u) << "two built-in devices, ten of the driver, the mixer's";
 
     const auto channels = [] (const std::string& uid, AudioObjectPropertyScope scope)

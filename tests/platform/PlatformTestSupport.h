@@ -27,29 +27,6 @@ inline AudioObjectID AddDevice (const std::string& name, std::vector<int> inputs
         { name, name + "-uid", std::move (inputs), std::move (outputs), appearAfterMs, isAggregate });
 }
 
-inline std::string Text (CFStringRef string)
-{
-    char buffer[256] = {};
-    CFStringGetCString (string, buffer, sizeof (buffer), kCFStringEncodingUTF8);
-    return buffer;
-}
-
-/** A string property read with the size the system uses; "" and the status on failure. */
-inline std::pair<OSStatus, std::string> StringProperty (AudioObjectID object, AudioObjectPropertySelector selector)
-{
-    const auto address = Address (selector);
-    CFStringRef value = nullptr;
-    UInt32 size = sizeof (value);
-    const auto status = AudioObjectGetPropertyData (object, &address, 0, nullptr, &size, &value);
-    std::string text;
-    if (value != nullptr)
-    {
-        text = Text (value);
-        CFRelease (value);
-    }
-    return { status, text };
-}
-
 /** An array of object ids read the way the system reads it: size first, then data. */
 inline std::vector<AudioObjectID> Ids (AudioObjectID object, AudioObjectPropertySelector selector)
 {
@@ -88,8 +65,9 @@ inline OSStatus CreateAggregate (const std::string& name, const std::vector<std:
         CFRelease (k);
         CFRelease (value);
     };
-    const auto dictionary = []
-    { return CFDictionaryCreateMutable (nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks); };
+    const auto dictionary = [] {
+        return CFDictionaryCreateMutable (nullptr, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
+    };
 
     auto description = dictionary();
     put (description, kAudioAggregateDeviceNameKey, string (name));
