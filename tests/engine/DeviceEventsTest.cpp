@@ -154,20 +154,6 @@ TEST_F (DeviceEventsTest, AfterARemovalOnlyTheSmallestRemainingKeyIsOffered)
     EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, "M1"));
 }
 
-TEST_F (DeviceEventsTest, TheTextsShowWhatWasReadOfTheUnit)
-{
-    MakeEngine();
-    sim::MixerSpec spec;
-    spec.serialNumber = "";
-    spec.locationId.reset();
-    spec.versionNumber = 0x0A57;
-    spec.audioDelayMs = 0;
-    ++units;
-    sim::PlugMixer (spec);
-    Scan();
-    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar ()", "10.5.7" }));
-}
-
 TEST_F (DeviceEventsTest, BypassStopsTheRoutingAndUntickingStartsItAfresh)
 {
     MakeEngine();
