@@ -11,10 +11,11 @@
 #include "engine/VirtualChannelsEngine.h"
 #include "platform/sim/SimulatedMachine.h"
 
-namespace {
+namespace
+{
 
-// Properties whose data is a CoreFoundation object: a raw answer may resize or
-// fail them, but their bytes must stay what a HAL hands out, a valid object or none.
+// The data of these is a CoreFoundation object: a raw answer may resize or fail
+// them, but their bytes must stay what a HAL hands out, a valid object or none.
 constexpr AudioObjectPropertySelector kObjectSelectors[] = { kAudioObjectPropertyName, kAudioDevicePropertyDeviceUID,
                                                              kAudioAggregateDevicePropertyFullSubDeviceList };
 constexpr AudioObjectPropertySelector kPlainSelectors[] = {
@@ -54,17 +55,16 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     std::vector<AudioObjectID> objects { kAudioObjectSystemObject, kAudioObjectUnknown };
     for (auto count = input.ConsumeIntegralInRange (0, 6); count > 0; --count)
     {
-        sim::AudioDeviceSpec spec;
-        spec.name = input.ConsumeBool() ? std::string (kVelmarMultitrackName) : input.ConsumeRandomLengthString (40);
-        spec.uid = input.ConsumeBool() ? "QuorVirtualAudioDevice_UID_" + std::to_string (count)
-                                       : input.ConsumeRandomLengthString (40);
-        spec.inputStreams = MakeStreams (input);
-        spec.outputStreams = MakeStreams (input);
-        spec.isAggregate = input.ConsumeBool();
-        objects.push_back (sim::AddAudioDevice (spec));
+        const auto name =
+            input.ConsumeBool() ? std::string (kVelmarMultitrackName) : input.ConsumeRandomLengthString (40);
+        const auto uid = input.ConsumeBool() ? "QuorVirtualAudioDevice_UID_" + std::to_string (count)
+                                             : input.ConsumeRandomLengthString (40);
+        const auto inputs = MakeStreams (input);
+        objects.push_back (sim::AddAudioDevice ({ name, uid, inputs, MakeStreams (input), 0, input.ConsumeBool() }));
     }
     objects.push_back (input.ConsumeIntegral<AudioObjectID>());
 
+    // A device list the HAL does not answer truly would hide every new aggregate.
     bool deviceListAnswered = true;
     for (auto count = input.ConsumeIntegralInRange (0, 8); count > 0; --count)
     {
@@ -73,37 +73,29 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
         answer.sizeStatus = input.ConsumeBool() ? 0 : input.ConsumeIntegral<OSStatus>();
         answer.size = input.ConsumeIntegralInRange<UInt32> (0, 512);
         answer.dataStatus = input.ConsumeBool() ? 0 : input.ConsumeIntegral<OSStatus>();
-        if (input.ConsumeBool())
-        {
+        const bool plain = input.ConsumeBool();
+        if (plain)
             answer.data = input.ConsumeBytes<std::uint8_t> (input.ConsumeIntegralInRange<std::size_t> (0, 512));
-            const auto selector = kPlainSelectors[input.ConsumeIntegralInRange<std::size_t> (0, 5)];
-            deviceListAnswered &= !(object == kAudioObjectSystemObject && selector == kAudioHardwarePropertyDevices);
-            sim::OverrideProperty (object, selector, answer);
-        }
-        else
-        {
-            sim::OverrideProperty (object, kObjectSelectors[input.ConsumeIntegralInRange<std::size_t> (0, 2)], answer);
-        }
+        const auto selector = plain ? kPlainSelectors[input.ConsumeIntegralInRange<std::size_t> (0, 5)]
+                                    : kObjectSelectors[input.ConsumeIntegralInRange<std::size_t> (0, 2)];
+        deviceListAnswered &= !(object == kAudioObjectSystemObject && selector == kAudioHardwarePropertyDevices);
+        sim::OverrideProperty (object, selector, answer);
     }
 
     const auto uid = juce::String (input.ConsumeRandomLengthString (40));
     for (const auto object : objects)
     {
         AudioSystemUtils::GetDeviceName (object);
-        AudioSystemUtils::GetDeviceUid (object);
         AudioSystemUtils::GetNumOutputChannels (object);
         AudioSystemUtils::GetSubDeviceUids (object);
         AudioSystemUtils::GetActiveSubDeviceUids (object);
     }
-    AudioSystemUtils::GetDeviceIds();
     AudioSystemUtils::GetOutputDeviceNames();
     AudioSystemUtils::GetDefaultInputDevice();
-    AudioSystemUtils::GetDefaultOutputDevice();
     AudioSystemUtils::TranslateUidToDevice (uid);
     AudioSystemUtils::SetDefaultInputDevice (objects.back());
 
-    // A device list the HAL no longer answers truly would hide the new aggregate,
-    // and every build would wait out its half second.
+    // The builder asks for every device's name, UID and outputs.
     if (deviceListAnswered)
     {
         engine->CreateAggregateDevice (input.ConsumeBool() ? kVelmarMultitrackName : uid.toRawUTF8(), 1);

@@ -1,11 +1,18 @@
-#include "support/MachineResetListener.h"
-
 #include <gtest/gtest.h>
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include "platform/sim/SimulatedMachine.h"
+
 namespace
 {
+
+/** Starts every test on an empty simulated machine: no test sees the default
+    machine or what an earlier test left behind. */
+class MachineResetListener : public ::testing::EmptyTestEventListener
+{
+    void OnTestStart (const ::testing::TestInfo&) override { sim::Reset(); }
+};
 
 /** Makes the test thread JUCE's message thread for the whole run, so that
     timers and callAsync work when a test pumps the message loop. */
