@@ -36,41 +36,18 @@ TEST_F (AggregateBuilderTest, DescribesTheVirtualDevicesThenTheFirstFittingMixer
         std::string mixerUid, master;
         int outputs;
     };
-    const Device onlyThird { "V3", "QuorVirtualAudioDevice_UID_3", 2 };
+    const std::string partial = "AppleUSBAudioEngine:QUOR:Tavrolux:4,6";
+    const Device third { "V3", "QuorVirtualAudioDevice_UID_3", 2 }, infix { "V", "x.QuorVirtualAudioDevice_UID.y", 2 };
+    const Device mono { kVelmar, "mono", 1 }, stereo { kVelmar, kMaster, 2 }, wide { kVelmar, kMaster, 24 };
+    const Device wrongCase { "tavrolux velmar main multitrack", "case", 8 }, second { kVelmar, "2nd", 8 };
+    const Device inexact { kVelmar, partial, 16 }, huge { kVelmar, "huge", INT_MAX }, mixer { kVelmar, kMaster, 12 };
     const Case cases[] = {
-        { "one virtual device brings all ten", { onlyThird }, "", true, "", "", 10 },
-        { "the prefix counts anywhere", { { "V", "x.QuorVirtualAudioDevice_UID.y", 2 } }, kVelmar, true, "", "", 10 },
-        { "one output is too few, two will do",
-          { onlyThird, { kVelmar, "mono", 1 }, { kVelmar, kMaster, 2 } },
-          kVelmar,
-          true,
-          kMaster,
-          kMaster,
-          12 },
-        { "exact name, the first of two, 24 outputs",
-          { onlyThird,
-            { "tavrolux velmar main multitrack", "case", 8 },
-            { kVelmar, kMaster, 24 },
-            { kVelmar, "2nd", 8 } },
-          kVelmar,
-          true,
-          kMaster,
-          kMaster,
-          34 },
-        { "part of the master pattern is no master",
-          { { kVelmar, "AppleUSBAudioEngine:QUOR:Tavrolux:4,6", 16 } },
-          kVelmar,
-          false,
-          "AppleUSBAudioEngine:QUOR:Tavrolux:4,6",
-          "",
-          16 },
-        { "an absurd channel count is no candidate",
-          { { kVelmar, "huge", INT_MAX }, { kVelmar, kMaster, 12 } },
-          kVelmar,
-          false,
-          kMaster,
-          kMaster,
-          12 },
+        { "one virtual device brings all ten", { third }, "", true, "", "", 10 },
+        { "the prefix counts anywhere", { infix }, kVelmar, true, "", "", 10 },
+        { "one output is too few, two will do", { third, mono, stereo }, kVelmar, true, kMaster, kMaster, 12 },
+        { "exact name, the first of two", { third, wrongCase, wide, second }, kVelmar, true, kMaster, kMaster, 34 },
+        { "part of the pattern is no master", { inexact }, kVelmar, false, partial, "", 16 },
+        { "an absurd count is no candidate", { huge, mixer }, kVelmar, false, kMaster, kMaster, 12 },
     };
 
     for (const auto& c : cases)
