@@ -21,15 +21,11 @@ TEST (TrayIcon, IsATemplatePngOfTheStatedFormat)
         data[chunks.back()] = png + at + 8;
     }
     ASSERT_EQ (chunks, (std::vector<std::string> { "IHDR", "iCCP", "bKGD", "pHYs", "tIME", "IDAT", "IEND" }));
-
-    const auto* header = data["IHDR"];
-    const auto* physical = data["pHYs"];
-    EXPECT_EQ (std::vector<juce::uint32> ({ be32 (header), be32 (header + 4), header[8], header[9], header[12] }),
-               (std::vector<juce::uint32> { 202, 201, 8, 6, 0 }))
-        << "width, height, 8 bits, RGBA, not interlaced";
-    EXPECT_EQ (std::vector<juce::uint32> ({ be32 (physical), be32 (physical + 4), physical[8] }),
-               (std::vector<juce::uint32> { 3543, 3543, 1 }))
-        << "pixels per metre";
+    const auto *header = data["IHDR"], *physical = data["pHYs"];
+    EXPECT_EQ (std::vector<juce::uint32> ({ be32 (header), be32 (header + 4), header[8], header[9], header[12],
+                                            be32 (physical), be32 (physical + 4), physical[8] }),
+               (std::vector<juce::uint32> { 202, 201, 8, 6, 0, 3543, 3543, 1 }))
+        << "width, height, 8 bits, RGBA, not interlaced; pixels per metre";
 
     // Black wherever it is drawn, with soft edges, from edge to edge.
     const auto image = juce::ImageFileFormat::loadFrom (png, Resources::TrayIconPNGSize);
@@ -43,7 +39,7 @@ TEST (TrayIcon, IsATemplatePngOfTheStatedFormat)
             {
                 coloured += (pixel.getRed() | pixel.getGreen() | pixel.getBlue()) != 0 ? 1 : 0;
                 (pixel.getAlpha() == 255 ? solid : soft)++;
-                drawn = drawn.isEmpty() ? juce::Rectangle<int> (x, y, 1, 1) : drawn.getUnion ({ x, y, 1, 1 });
+                drawn = drawn.getUnion ({ x, y, 1, 1 });
             }
     EXPECT_EQ (coloured, 0);
     EXPECT_TRUE (solid > 0 && soft > 0);

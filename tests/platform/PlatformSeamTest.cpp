@@ -1,8 +1,6 @@
 #include "platform/seam/PlatformSeam.h"
 #include "app/dummyMenuBarModel.h"
-#include "platform/seam/PlatformSeamTesting.h"
-
-#include <gtest/gtest.h>
+#include "tests/support/SimulatedMachineSetup.h"
 
 TEST (PlatformSeam, StringsCrossThroughUtf8AndTheDeviceManagerGetsTheCoreAudioType)
 {
@@ -20,8 +18,7 @@ TEST (PlatformSeam, StringsCrossThroughUtf8AndTheDeviceManagerGetsTheCoreAudioTy
 
 TEST (PlatformSeam, StatusMenuOpensAndActsOnlyWhileAMainMenuIsInstalled)
 {
-    std::vector<juce::PopupMenu> shown;
-    PlatformSeam::SetMenuPresenterForTesting ([&] (const juce::PopupMenu& menu) { shown.push_back (menu); });
+    quortest::MenuUser user;
     int runs = 0;
     juce::PopupMenu menu, sub;
     sub.addItem ("Nested", [&] { ++runs; });
@@ -29,22 +26,21 @@ TEST (PlatformSeam, StatusMenuOpensAndActsOnlyWhileAMainMenuIsInstalled)
     menu.addSubMenu ("More", sub);
     const auto runsOfAll = [&runs] (const juce::PopupMenu& m)
     {
-        const int before = runs;
+        runs = 0;
         for (juce::PopupMenu::MenuItemIterator items (m, true); items.next();)
-            if (items.getItem().action != nullptr)
-                items.getItem().action();
-        return runs - before;
+            if (const auto& action = items.getItem().action)
+                action();
+        return runs;
     };
     juce::SystemTrayIconComponent statusItem;
     PlatformSeam::ShowStatusMenu (statusItem, menu);
-    EXPECT_TRUE (shown.empty()) << "no main menu, no status menu";
+    EXPECT_TRUE (user.shown.empty()) << "no main menu, no status menu";
     auto model = std::make_unique<dummyMenuBarModel>();
     PlatformSeam::SetMainMenu (model.get());
     PlatformSeam::ShowStatusMenu (statusItem, menu);
-    ASSERT_EQ (shown.size(), 1u);
-    EXPECT_EQ (runsOfAll (shown[0]), 2);
+    ASSERT_EQ (user.shown.size(), 1u);
+    EXPECT_EQ (runsOfAll (user.shown[0]), 2);
     model.reset(); // gone while the menu was open
-    EXPECT_EQ (runsOfAll (shown[0]), 0);
+    EXPECT_EQ (runsOfAll (user.shown[0]), 0);
     EXPECT_EQ (runsOfAll (menu), 2) << "the caller's own menu is left as it was";
-    PlatformSeam::SetMenuPresenterForTesting ({});
 }
