@@ -154,26 +154,4 @@ TEST_F (DeviceEventsTest, AfterARemovalOnlyTheSmallestRemainingKeyIsOffered)
     EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, "M1"));
 }
 
-TEST_F (DeviceEventsTest, BypassStopsTheRoutingAndUntickingStartsItAfresh)
-{
-    MakeEngine();
-    const auto mixer = Plug (114, "QV1");
-    Scan();
-    engine->processingEnabled.Set (false);
-
-    // With no callback, the device manager sends silence; the device stays open.
-    sim::FeedInput (virtualIds[0], 0, std::vector<float> (256, 0.5f));
-    sim::RunAudioBlocks (2);
-    EXPECT_EQ (sim::TakeOutput (mixer.audio, 0), std::vector<float> (256, 0.0f));
-    EXPECT_NE (engine->deviceManager.getCurrentAudioDevice(), nullptr);
-
-    // Only a fresh start brings the routes and the stream details back.
-    engine->aggregate.routes.clear();
-    engine->deviceStatus->sampleRate.Set (0.0);
-    engine->processingEnabled.Set (true);
-    EXPECT_EQ (engine->aggregate.routes.size(), 6u);
-    EXPECT_EQ (engine->deviceStatus->sampleRate.value, 48000.0);
-    ExpectTenSignalsRouted (mixer.audio);
-}
-
 } // namespace

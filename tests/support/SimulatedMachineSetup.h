@@ -205,10 +205,6 @@ public:
     }
 
     std::vector<juce::PopupMenu> shown;
-
-private:
-    MenuUser (const MenuUser&) = delete;
-    MenuUser& operator= (const MenuUser&) = delete;
 };
 
 } // namespace quortest
