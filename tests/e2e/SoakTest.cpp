@@ -59,8 +59,11 @@ protected:
     {
         const int key = unit->first;
         const bool stored = unit->second.stored;
+        const auto hid = unit->second.mixer.hid;
         sim::UnplugMixer (unit->second.mixer);
         units.erase (unit);
+        // Until the HID manager lets go of it, a scan may still find the unit, even one never scanned before.
+        EXPECT_TRUE (PumpUntil ([hid] { return sim::HidDeviceRef (hid) == nullptr; }, 20000.0, 1));
         const auto gone = [&] { return engine->hidDevices->timerCallback(), !engine->hidDevices->GetDeviceInfo (key); };
         EXPECT_TRUE (!stored || PumpUntil (gone, 20000.0, 1));
         const auto next = std::find_if (units.begin(), units.end(), [] (const auto& u) { return u.second.stored; });
