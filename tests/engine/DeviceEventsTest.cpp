@@ -17,10 +17,8 @@ protected:
 
     static std::string LastMixerUid()
     {
-        const auto descriptions = sim::AggregateDescriptions();
-        return descriptions.empty() || descriptions.back().subDevices.size() < 11
-                   ? std::string()
-                   : descriptions.back().subDevices.back().uid;
+        const auto uids = SubDeviceUids (sim::AggregateDescriptions().back());
+        return uids.size() == 11 ? uids.back() : std::string();
     }
 };
 
@@ -122,36 +120,6 @@ TEST_F (DeviceEventsTest, ASecondMixerWaitsUntilTheOwnerGoesThenTakesOverInTheSa
     // The clear task was posted first, so the menu ends on the new unit.
     EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux TESK (B1)", "1.2.3" }));
     EXPECT_EQ (shown, (std::vector<juce::String> { "", "Tavrolux TESK (B1)" }));
-}
-
-TEST_F (DeviceEventsTest, AfterARemovalOnlyTheSmallestRemainingKeyIsOffered)
-{
-    std::string otherSerial;
-    for (int i = 0; otherSerial.empty() || KeyOf (0x63, otherSerial) > KeyOf (114, "M1"); ++i)
-        otherSerial = "N" + std::to_string (i);
-
-    // The mixer's build fails: it waits without an aggregate.
-    MakeEngine();
-    sim::InjectFault (sim::Fault::AggregateCreate);
-    Plug (114, "M1");
-    const auto other = Plug (0x63, otherSerial);
-    const auto passing = Plug (0x63, "R1");
-    Scan();
-    sim::ClearFault (sim::Fault::AggregateCreate);
-    EXPECT_EQ (ShownTexts(), (Texts { "Tavrolux Velmar (M1)", "1.2.3" }));
-    engine->OnDeviceConnected (-1);
-    engine->OnDeviceConnected (KeyOf (114, "GONE"));
-    engine->OnDeviceDisconnected (-1);
-
-    // The other product holds the smallest key: offering it builds nothing.
-    Unplug (passing);
-    Scan();
-    EXPECT_EQ (sim::AggregateDescriptions().size(), 1u);
-    // Once it has gone, the mixer's key is the smallest.
-    Unplug (other);
-    Scan();
-    EXPECT_EQ (sim::AggregateDescriptions().size(), 2u);
-    EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (114, "M1"));
 }
 
 } // namespace

@@ -17,16 +17,15 @@ namespace enginetest
 
 using namespace quortest;
 
-/** A raw stream-configuration answer (a buffer count, then one buffer per
-    entry): it may claim what no simulated device could hold. */
+/** A raw stream configuration, claiming what no simulated device could hold. */
 inline sim::PropertyAnswer StreamConfiguration (UInt32 claimedBuffers, const std::vector<UInt32>& channels)
 {
     sim::PropertyAnswer answer;
     answer.data.resize (offsetof (AudioBufferList, mBuffers) + channels.size() * sizeof (AudioBuffer));
     std::memcpy (answer.data.data(), &claimedBuffers, sizeof (claimedBuffers));
     for (size_t i = 0; i < channels.size(); ++i)
-        std::memcpy (answer.data.data() + offsetof (AudioBufferList, mBuffers) + i * sizeof (AudioBuffer),
-                     &channels[i], sizeof (UInt32)); // mNumberChannels comes first
+        std::memcpy (answer.data.data() + offsetof (AudioBufferList, mBuffers) + i * sizeof (AudioBuffer), &channels[i],
+                     sizeof (UInt32)); // mNumberChannels comes first
     answer.size = UInt32 (answer.data.size());
     return answer;
 }
@@ -40,8 +39,7 @@ inline bool PollWithoutMessageLoop (const std::function<bool()>& condition)
     return false;
 }
 
-/** Notes in the call log when the device manager tells it the device stopped
-    for it: before "AudioDeviceStop" if it was removed before the device stopped. */
+/** Logs the device manager's stop notice: before "AudioDeviceStop" if it was removed first. */
 class LoggingCallback : public VirtualChanAudioCallback
 {
 public:
@@ -81,8 +79,7 @@ protected:
         sim::UnplugMixer (mixer);
     }
 
-    /** Scans until the detection holds every unit plugged: the HID manager hears
-        of a plug only once its thread's run loop has run. */
+    /** Scans until the detection holds every unit plugged (the HID thread's loop hears of it first). */
     void Scan()
     {
         EXPECT_TRUE (PollWithoutMessageLoop (
