@@ -142,15 +142,6 @@ inline std::vector<MenuRow> Rows (const juce::PopupMenu& menu)
     return rows;
 }
 
-/** The action of the item with this text, or an empty function. */
-inline std::function<void()> ActionOf (const juce::PopupMenu& menu, const juce::String& text)
-{
-    for (juce::PopupMenu::MenuItemIterator items (menu); items.next();)
-        if (!items.getItem().isSeparator && items.getItem().text == text)
-            return items.getItem().action;
-    return {};
-}
-
 /** A mouse release on the component, coming from `originator` (null: from nowhere). */
 inline juce::MouseEvent MouseUpOn (juce::Component& component, juce::Component* originator)
 {
@@ -197,11 +188,10 @@ public:
     {
         if (Press (tray).empty())
             return false;
-        const auto action = ActionOf (shown.back(), text);
-        if (action == nullptr)
-            return false;
-        juce::MessageManager::callAsync (action);
-        return RunPostedTasks();
+        for (juce::PopupMenu::MenuItemIterator items (shown.back()); items.next();)
+            if (items.getItem().text == text && items.getItem().action != nullptr)
+                return juce::MessageManager::callAsync (items.getItem().action), RunPostedTasks();
+        return false;
     }
 
     std::vector<juce::PopupMenu> shown;

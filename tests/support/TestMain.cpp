@@ -23,13 +23,10 @@ public:
     {
         juce = std::make_unique<juce::ScopedJuceInitialiser_GUI>();
 
-        // JUCE sets X up as the program needs it only when it takes the process
-        // for an application as its window system starts: thread-safe Xlib and
-        // error handlers that ignore protocol errors. JUCE relies on those: on
-        // a server without a window manager it names atoms that do not exist
-        // when it makes a window, and Xlib's own handler ends the process at
-        // the first such error. So the window system starts here, as in the
-        // program; the factory is never called, and is gone again at once.
+        // JUCE sets X up as the program needs it (thread-safe Xlib, error handlers
+        // that ignore the protocol errors it causes on a server without a window
+        // manager) only for an application; so the window system starts here as
+        // in the program. The factory is never called, and is gone again at once.
         juce::JUCEApplicationBase::createInstance = []() -> juce::JUCEApplicationBase* { return nullptr; };
         juce::Desktop::getInstance();
         juce::JUCEApplicationBase::createInstance = nullptr;
