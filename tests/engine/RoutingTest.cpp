@@ -21,6 +21,8 @@
 static thread_local bool inside = false;
 static std::atomic<long> allocations { 0 };
 
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define QUOR_COUNTING 1
 static void* Counted (void* block)
 {
     if (inside)
@@ -28,8 +30,6 @@ static void* Counted (void* block)
     return block;
 }
 
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-#define QUOR_COUNTING 1
 extern "C"
 {
     void* __libc_malloc (size_t);
