@@ -169,10 +169,10 @@ TEST (HidProbe, ReadsTheDetailsEvenWhenTheOpenFailsAndRegistersOnlyAnOpenedDevic
                               Deliver (*probe, 7, Bytes (18, 7)), Deliver (*probe, 0, { 1 }, failing),
                               Deliver (*probe, 7, Bytes (17, 7)), Deliver (*probe, 9, { 9 }) }),
                (std::vector<std::size_t> { 1, 1, 1, 1, 2, 3 }));
-    for (int n = 0; n <= 1021; ++n) // an empty one takes a slot too; the last one wraps round to slot 0
-        Deliver (*probe, 0, n == 0 ? Bytes {} : Bytes { std::uint8_t (n), std::uint8_t (n >> 8) });
+    for (int n = 0; n <= 1021; ++n) // an empty one takes a slot too; the last, one byte, wraps round to slot 0
+        Deliver (*probe, 0, n % 1021 == 0 ? Bytes (n / 1021, 0xFD) : Bytes { std::uint8_t (n), std::uint8_t (n >> 8) });
     EXPECT_EQ (probe->writeSlot.load(), 1u);
-    EXPECT_EQ (Ring (0, 18), (Bytes { 0xFD, 3, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0, 0, 0, 0, 0, 7, 7 }));
+    EXPECT_EQ (Ring (0, 18), (Bytes { 0xFD, 2, 3, 4, 5, 6, 7, 8, 0, 0, 0, 0, 0, 0, 0, 0, 7, 7 }));
     EXPECT_EQ (Ring (31, 34), (Bytes { 7, 0, 0 }));
     EXPECT_EQ (Ring (16 * 1023, 16 * 1023 + 2), (Bytes { 0xFC, 3 }));
     probe.reset();
