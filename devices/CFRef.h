@@ -4,9 +4,9 @@
 
 #include <utility>
 
-/** Owns one reference to a CoreFoundation object and releases it when it goes.
-    Create and Copy results are adopted (their reference is already ours); Get
-    results are retained. Never calls CFRelease on NULL. */
+/** Owns one reference to a CoreFoundation object and releases it when it goes:
+    Create and Copy results are adopted, their reference is already ours.
+    Never calls CFRelease on NULL. */
 template <typename Ref>
 class CFRef
 {
@@ -15,15 +15,6 @@ public:
 
     /** Takes over the reference that a Create or Copy call returned. */
     static CFRef Adopt (Ref ref) noexcept { return CFRef (ref); }
-
-    /** Takes a reference of its own to an object that a Get call returned. */
-    static CFRef Retain (Ref ref) noexcept
-    {
-        if (ref != nullptr)
-            CFRetain (ref);
-
-        return CFRef (ref);
-    }
 
     ~CFRef() { Reset(); }
 

@@ -1,3 +1,5 @@
+#include <tuple>
+
 #include "EngineTestSupport.h"
 
 namespace
@@ -27,30 +29,24 @@ protected:
 // five seconds, and torn down when it goes.
 TEST_F (DeviceEventsTest, EveryAcceptedMixerIsRoutedAgainAfterEachReplug)
 {
-    struct Case
-    {
-        std::uint16_t productId;
-        const char* serial;
-        int audioDelayMs;
-        const char* shownName;
-    };
+    using Case = std::tuple<std::uint16_t, const char*, int, const char*>; // product, serial, audio delay, menu name
     MakeEngine();
-    for (const auto& c :
+    for (const auto& [productId, serial, audioDelayMs, shownName] :
          { Case { 114, "V1", 300, "Tavrolux Velmar (V1)" }, Case { 114, "V1", 0, "Tavrolux Velmar (V1)" },
            Case { 114, "V1", 3000, "Tavrolux Velmar (V1)" }, Case { 114, "V1", 0, "Tavrolux Velmar (V1)" },
            Case { 115, "T115", 0, "Tavrolux TESK (T115)" }, Case { 120, "V120", 4500, "Tavrolux Velmar (V120)" },
            Case { 121, "T121", 0, "Tavrolux TESK (T121)" } })
     {
-        SCOPED_TRACE (std::to_string (c.productId) + " after " + std::to_string (c.audioDelayMs) + " ms");
-        const auto mixer = Plug (c.productId, c.serial, c.audioDelayMs);
+        SCOPED_TRACE (std::to_string (productId) + " after " + std::to_string (audioDelayMs) + " ms");
+        const auto mixer = Plug (productId, serial, audioDelayMs);
         Scan();
         ASSERT_NE (engine->deviceManager.getCurrentAudioDevice(), nullptr);
-        EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (c.productId, c.serial));
+        EXPECT_EQ (engine->aggregate.hidDeviceId, KeyOf (productId, serial));
         EXPECT_EQ (LastMixerUid(), AudioSystemUtils::GetDeviceUid (mixer.audio).toStdString());
         EXPECT_EQ (sim::DefaultInput(), virtualIds[0]);
         EXPECT_EQ (sim::DefaultOutput(), virtualIds[0]);
         ExpectTenSignalsRouted (mixer.audio);
-        EXPECT_EQ (ShownTexts(), (Texts { c.shownName, "1.2.3" }));
+        EXPECT_EQ (ShownTexts(), (Texts { shownName, "1.2.3" }));
 
         Unplug (mixer);
         Scan();
