@@ -58,6 +58,9 @@ TEST_F (AudioSystemUtilsTest, EveryFailedQueryIsAnEmptyAnswer)
     EXPECT_EQ (AudioSystemUtils::GetActiveSubDeviceUids (interface),
                (std::vector<juce::String> { "QuorVirtualAudioDevice_UID", "" }));
     EXPECT_TRUE (AudioSystemUtils::GetSubDeviceUids (virtual1).empty());
+    sim::OverrideProperty (interface, kAudioAggregateDevicePropertyFullSubDeviceList,
+                           StreamConfiguration (0, {})); // NULL
+    EXPECT_TRUE (AudioSystemUtils::GetSubDeviceUids (interface).empty());
 
     for (const auto selector : { kAudioHardwarePropertyDevices, kAudioHardwarePropertyDefaultInputDevice,
                                  kAudioHardwarePropertyDefaultOutputDevice, kAudioHardwarePropertyDeviceForUID })
