@@ -47,6 +47,7 @@ TEST_F (AggregateBuilderTest, DescribesTheVirtualDevicesThenTheFirstFittingMixer
         { "one output is too few, two will do", { third, mono, stereo }, kVelmar, true, kMaster, kMaster, 12 },
         { "exact name, the first of two", { third, wrongCase, wide, second }, kVelmar, true, kMaster, kMaster, 34 },
         { "part of the pattern is no master", { inexact }, kVelmar, false, partial, "", 16 },
+        { "nor is the other part", { { kVelmar, "USB:4,5", 16 } }, kVelmar, false, "USB:4,5", "", 16 },
         { "an absurd count is no candidate", { huge, mixer }, kVelmar, false, kMaster, kMaster, 12 },
     };
 
@@ -101,8 +102,7 @@ TEST_F (AggregateBuilderTest, DescribesTheVirtualDevicesThenTheFirstFittingMixer
     EXPECT_EQ (engine->aggregate.hidDeviceId, -1);
 }
 
-// The open waits up to 500 ms for the new aggregate to be listed, and the
-// defaults move to virtual device 1 only once it is open.
+// The open waits for the new aggregate to be listed; then the defaults move to virtual device 1.
 TEST_F (AggregateBuilderTest, OpensTheListedAggregateThenSwitchesTheDefaults)
 {
     InstallDriver();
