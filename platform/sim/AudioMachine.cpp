@@ -110,8 +110,7 @@ struct Notifications
 {
     std::vector<Listener> listeners;
     std::recursive_mutex delivering; // held while listeners run, so that removing one waits for it
-    std::condition_variable wake;
-    bool changed = false;
+    std::condition_variable wake;    // on the machine's mutex: every change is made under it
 };
 
 /** The audio side of the booted machine, locked while this lives. Every
@@ -155,12 +154,7 @@ public:
     static Notifications& TheNotifications() { return Booted().notifications; }
 
     /** Wakes the notification thread: the device list may have changed. */
-    void DeviceListMayHaveChanged() const
-    {
-        guarded.notifications.changed = true;
-        guarded.notifications.wake.notify_one();
-    }
-
+    void DeviceListMayHaveChanged() const { guarded.notifications.wake.notify_one(); }
 };
 
 std::atomic<std::int64_t> blocksRun { 0 };
@@ -216,8 +210,8 @@ void TellDeviceListChanged (Notifications& notifications, std::unique_lock<std::
         for (const auto& listener : listeners)
         {
             const auto& now = notifications.listeners;
-            const bool stillThere = std::any_of (now.begin(), now.end(),
-                                                 [&] (const Listener& entry) { return entry.Is (listener); });
+            const bool stillThere =
+                std::any_of (now.begin(), now.end(), [&] (const Listener& entry) { return entry.Is (listener); });
             if (stillThere && listener.HearsDeviceList())
                 listener.proc (kAudioObjectSystemObject, 1, &address, listener.clientData);
         }
@@ -268,12 +262,8 @@ bool LockedSide::StartNotificationThread (Guarded& guarded)
                     continue;
                 }
 
-                if (notifications.changed)
-                {
-                    notifications.changed = false;
-                    continue;
-                }
-
+                // The list is compared afresh before every wait, under the mutex
+                // every change is made under, so no change goes unheard.
                 if (nextArrival.has_value())
                     notifications.wake.wait_until (lock, *nextArrival);
                 else
@@ -523,8 +513,8 @@ void SetNotifyOnOwnThread (bool ownThread)
     side.DeviceListMayHaveChanged();
 }
 
-void AddListener (AudioObjectID object, const AudioObjectPropertyAddress& address,
-                  AudioObjectPropertyListenerProc proc, void* clientData)
+void AddListener (AudioObjectID object, const AudioObjectPropertyAddress& address, AudioObjectPropertyListenerProc proc,
+                  void* clientData)
 {
     auto& notifications = LockedSide::TheNotifications();
     std::lock_guard<std::recursive_mutex> delivering (notifications.delivering);

@@ -92,7 +92,6 @@ TEST_F (AggregateBuilderTest, DescribesTheVirtualDevicesThenTheFirstFittingMixer
         }
         engine.reset();
     }
-
     // Nothing to build: the prefix is case-sensitive, and the mixer has one output.
     SetUp();
     AddDevice ("V", "quorvirtualaudiodevice_uid", { 2 });

@@ -37,8 +37,7 @@ TEST_F (EngineLifecycleTest, WithoutTheDriverTheEngineWatchesNothingYetRestoresT
     EXPECT_EQ (LogLines (kReleaseCalls), (std::vector<std::string> { Call ("SetDefaultInputDevice", builtInInput),
                                                                      Call ("SetDefaultOutputDevice", builtInOutput) }));
 
-    // With the driver it scans, and the HAL no longer waits for the
-    // message loop to tell it of a new device: the engine's waits poll on that loop.
+    // With the driver it scans, and the HAL tells it of new devices without the message loop.
     InstallDriver();
     engine = std::make_unique<VirtualChannelsEngine>();
     EXPECT_TRUE (engine->hidDevices->isTimerRunning());
@@ -89,8 +88,7 @@ TEST_F (EngineLifecycleTest, DestructionReleasesTheDeviceThenRestoresTheDefaults
     EXPECT_TRUE (sim::ExistingAggregates().empty());
 }
 
-// Tasks still queued when the engine goes must touch neither it nor a later
-// engine at the same address.
+// Tasks still queued when the engine goes touch neither it nor a later one at its address.
 TEST_F (EngineLifecycleTest, PostedTasksNeverRunAfterTheEngineIsDestroyed)
 {
     InstallDriver();
