@@ -9,6 +9,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <initializer_list>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -70,8 +72,11 @@ bool CaughtUp()
 
 TEST (HidManagerThread, MatchesTheMakerRunsItsSlicesOrFindsNothingAndKeepsOneReferenceForGood)
 {
-    for (const std::optional<sim::Fault> fault : { {}, sim::Fault::HidManagerCreate, sim::Fault::HidManagerOpen })
+    // The element type is spelt out: deduced from the faults, "{}" would be the first fault, not none.
+    for (const auto fault : std::initializer_list<std::optional<sim::Fault>> {
+             std::nullopt, sim::Fault::HidManagerCreate, sim::Fault::HidManagerOpen })
     {
+        SCOPED_TRACE (fault ? "fault " + std::to_string (int (*fault)) : std::string ("no fault"));
         sim::Reset();
         const auto ours = Plug ({ .uniqueId = 1 });
         Plug ({ .uniqueId = 2, .vendorId = 0x05AC });

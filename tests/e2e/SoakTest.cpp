@@ -14,7 +14,7 @@ namespace
 
 using namespace quortest;
 
-// Velmar (114, 120) and Tesk (115, 121) mixers come twice as often as the rest; odd ids are Tesks.
+// Velmars (114, 120) and Tesks (115, 121); 114 and 115 come twice as often as any other product. Odd ids are Tesks.
 constexpr std::uint16_t kProducts[] = { 114, 115, 114, 115, 120, 121, 0x30, 0x4F, 116, 0x08 };
 
 const auto IsAccepted = [] (std::uint16_t id) { return id == 114 || id == 115 || id == 120 || id == 121; };
