@@ -103,7 +103,7 @@ void VirtualChanAudioCallback::audioDeviceAboutToStart (juce::AudioIODevice* dev
     // Input offsets count only virtual devices 1 to 5, two channels each, in
     // the order they are active. Output offsets count only non-virtual
     // sub-devices, ten channels each, and the mixer's outputs sit ten
-    // channels above its own offset, behind virtual devices 6 to 10.
+    // channels above its own offset, behind the virtual devices' ten.
     int in = 0;
     int out = 0;
 

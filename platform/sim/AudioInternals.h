@@ -58,7 +58,8 @@ void AddListener (AudioObjectID object, const AudioObjectPropertyAddress& addres
 bool RemoveListener (AudioObjectID object, const AudioObjectPropertyAddress& address,
                      AudioObjectPropertyListenerProc proc, void* clientData);
 
-/** Changes the system default; refuses ids of devices that are not listed. Logs every call. */
+/** Changes the system default; refuses ids of devices that are not listed, and devices without channels in
+    that direction. Logs every call. */
 OSStatus SetDefaultDevice (bool input, AudioObjectID device);
 
 /** Records the description and, unless the fault is injected, creates the aggregate. Logs the call. */

@@ -304,6 +304,19 @@ int ChannelCount (const std::vector<int>& streams)
     return total;
 }
 
+/** Whether the device has channels in that direction: what kAudioDevicePropertyDeviceCanBeDefaultDevice asks
+    before the HAL makes a device a system default. */
+bool ServesLocked (AudioSide& side, AudioObjectID id, const DeviceRecord& record, bool input, Clock::time_point now)
+{
+    const auto owners = StreamOwnersLocked (side, id, record, now);
+    return std::any_of (owners.begin(), owners.end(),
+                        [&] (AudioObjectID owner)
+                        {
+                            const auto& spec = side.devices.at (owner).spec;
+                            return ChannelCount (input ? spec.inputStreams : spec.outputStreams) > 0;
+                        });
+}
+
 void ForgetDeviceLocked (AudioSide& side, AudioObjectID device)
 {
     side.devices.erase (device);
@@ -370,10 +383,10 @@ std::vector<AudioObjectID> InstallVirtualDriver()
         spec.name = "QUOR Virtual Device " + std::to_string (device);
         spec.uid = device == 1 ? std::string ("QuorVirtualAudioDevice_UID")
                                : "QuorVirtualAudioDevice_UID_" + std::to_string (device);
+        // Devices 1 to 5 play and record; 6 to 10 have no streams. So device 1 can be either default, and an
+        // aggregate of all ten has just their ten inputs and ten outputs, two a device, in its order of them.
         if (device <= 5)
-            spec.inputStreams = { 2 };
-        else
-            spec.outputStreams = { 2 };
+            spec.inputStreams = spec.outputStreams = { 2 };
         ids.push_back (AddAudioDevice (spec));
     }
     return ids;
@@ -583,8 +596,12 @@ OSStatus SetDefaultDevice (bool input, AudioObjectID device)
     OSStatus status = kAudioHardwareNoError;
     {
         LockedSide side;
-        if (ListedRecordLocked (*side, device, Clock::now()) == nullptr)
+        const auto now = Clock::now();
+        const auto* record = ListedRecordLocked (*side, device, now);
+        if (record == nullptr)
             status = kAudioHardwareBadDeviceError;
+        else if (!ServesLocked (*side, device, *record, input, now))
+            status = kAudioHardwareIllegalOperationError;
         else
             (input ? side->defaultInput : side->defaultOutput) = device;
     }

@@ -125,9 +125,11 @@ AudioObjectID FindAudioDevice (const std::string& uid);
 
 /** The ten devices of the virtual audio driver, UIDs "QuorVirtualAudioDevice_UID"
     and "QuorVirtualAudioDevice_UID_2" to "_10". Devices 1 to 5 have one input
-    stream of 2 channels, devices 6 to 10 one output stream of 2 channels, so
-    that in the aggregate the first ten inputs are devices 1 to 5 and the first
-    ten outputs devices 6 to 10. Returns their ids in device order 1 to 10. */
+    and one output stream of 2 channels each, devices 6 to 10 no streams, so
+    that device 1 can be the default input and output and, in an aggregate of
+    them all, the first ten inputs are devices 1 to 5 in order and exactly ten
+    virtual outputs stand ahead of the next sub-device's. Returns their ids in
+    device order 1 to 10. */
 std::vector<AudioObjectID> InstallVirtualDriver();
 
 void SetDefaultInput (AudioObjectID device);

@@ -119,14 +119,20 @@ protected:
         const auto heard = sim::FindAudioDevice (record.hardwareUid.toStdString());
         if (owner == nullptr || heard == 0)
             return;
+        // The virtual devices' own outputs (a pair each) stay silent either way.
+        const auto virtualOutput = [this] (int c) { return sim::TakeOutput (virtualIds[size_t (c / 2)], c % 2); };
         for (int c = 0; c < 12; ++c)
             sim::TakeOutput (heard, c);
+        for (int c = 0; c < 10; ++c)
+            virtualOutput (c);
         FeedVirtualDevices (virtualIds, ++signalsFed, 256);
         sim::RunAudioBlocks (2);
         for (int c = 0; c < 12; ++c)
             ASSERT_EQ (sim::TakeOutput (heard, c),
                        routing && c < 10 ? SignalOf (c, signalsFed, 256) : std::vector<float> (256))
                 << "mixer output " << c << (routing ? " while routing" : " while bypassed");
+        for (int c = 0; c < 10; ++c)
+            ASSERT_EQ (virtualOutput (c), std::vector<float> (256)) << "virtual output " << c;
         routedChecks += routing;
     }
 

@@ -102,20 +102,27 @@ protected:
         return { engine->deviceName.value, engine->firmwareVersion.value };
     }
 
-    /** Ten distinct signals fed to virtual devices 1 to 5 reach mixer outputs 0 to 9 sample-exact. */
+    /** Ten distinct signals fed to virtual devices 1 to 5 reach mixer outputs 0 to 9 sample-exact; the virtual
+        devices' own outputs stay silent. */
     void ExpectTenSignalsRouted (AudioObjectID mixerAudio)
     {
         std::vector<std::vector<float>> fed (10);
         for (int channel = 0; channel < 10; ++channel)
         {
+            const auto virtualDevice = virtualIds[size_t (channel / 2)];
             sim::TakeOutput (mixerAudio, channel);
+            sim::TakeOutput (virtualDevice, channel % 2);
             for (int i = 0; i < 256; ++i)
                 fed[size_t (channel)].push_back (float (channel + 1) + float (i) / 512.0f);
-            sim::FeedInput (virtualIds[size_t (channel / 2)], channel % 2, fed[size_t (channel)]);
+            sim::FeedInput (virtualDevice, channel % 2, fed[size_t (channel)]);
         }
         sim::RunAudioBlocks (2);
         for (int channel = 0; channel < 10; ++channel)
+        {
             EXPECT_EQ (sim::TakeOutput (mixerAudio, channel), fed[size_t (channel)]) << "mixer output " << channel;
+            EXPECT_EQ (sim::TakeOutput (virtualIds[size_t (channel / 2)], channel % 2), std::vector<float> (256))
+                << "virtual output " << channel;
+        }
     }
 
     std::unique_ptr<VirtualChannelsEngine> engine;

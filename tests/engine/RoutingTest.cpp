@@ -271,10 +271,13 @@ TEST_F (RoutingTest, StartDerivesRoutesAndStreamDetailsAndBlocksCopyTenChannelsE
     sim::RunAudioBlocks (4);
     EXPECT_EQ (allocations.load(), 0);
 
-    // Virtual devices 1 to 5 on the first ten mixer outputs, sample-exact, and nothing written elsewhere.
+    // Virtual devices 1 to 5 on the first ten mixer outputs, sample-exact, and nothing written elsewhere: not on
+    // the mixer's last two outputs, nor on the virtual devices' own, which stand ahead of the mixer's.
     const std::vector<float> untouched (4 * 128, -42.5f);
     for (int c = 0; c < 12; ++c)
         EXPECT_EQ (sim::TakeOutput (mixerId, c), c < 10 ? SignalOf (c) : untouched) << c;
+    for (int c = 0; c < 10; ++c)
+        EXPECT_EQ (sim::TakeOutput (virtualIds[size_t (c / 2)], c % 2), untouched) << "virtual output " << c;
 }
 
 } // namespace

@@ -85,7 +85,7 @@ TEST (CoreAudioHal, DeviceListChangesReachReadersOnlyThroughTheMainRunLoopUntilT
     EXPECT_NE (SetRunLoop (nullptr), 0);
 }
 
-TEST (CoreAudioHal, FixedSizeReadsTakeAnyBufferLargeEnoughAndTheFaultSwitchesRefuse)
+TEST (CoreAudioHal, FixedSizeReadsTakeAnyBufferLargeEnoughDefaultsNeedChannelsAndTheFaultSwitchesRefuse)
 {
     sim::Reset();
     ASSERT_EQ (SetRunLoop (nullptr), 0);
@@ -102,13 +102,28 @@ TEST (CoreAudioHal, FixedSizeReadsTakeAnyBufferLargeEnoughAndTheFaultSwitchesRef
     EXPECT_EQ (AudioObjectGetPropertyData (kSystem, &address, 0, nullptr, &size, ids),
                kAudioHardwareBadPropertySizeError);
 
+    // A device becomes a default only in a direction it has channels in; an aggregate has its sub-devices'.
+    const auto microphone = AddDevice ("Microphone", { 1 }, {});
     AudioObjectID aggregate = 0;
     ASSERT_EQ (CreateAggregate ("Agg", { "Speakers-uid" }, aggregate), 0);
+    const auto makeDefault = [] (AudioObjectPropertySelector selector, AudioObjectID device)
+    {
+        const auto which = Address (selector);
+        return AudioObjectSetPropertyData (kSystem, &which, 0, nullptr, sizeof (device), &device);
+    };
+    EXPECT_NE (makeDefault (kAudioHardwarePropertyDefaultOutputDevice, microphone), 0);
+    EXPECT_NE (makeDefault (kAudioHardwarePropertyDefaultInputDevice, device), 0);
+    EXPECT_NE (makeDefault (kAudioHardwarePropertyDefaultInputDevice, aggregate), 0);
+    EXPECT_EQ (std::pair (sim::DefaultInput(), sim::DefaultOutput()), std::pair (AudioObjectID (0), device));
+    EXPECT_EQ (makeDefault (kAudioHardwarePropertyDefaultInputDevice, microphone), 0);
+    EXPECT_EQ (makeDefault (kAudioHardwarePropertyDefaultOutputDevice, aggregate), 0);
+    EXPECT_EQ (std::pair (sim::DefaultInput(), sim::DefaultOutput()), std::pair (microphone, aggregate));
+
     sim::InjectFault (sim::Fault::SetProperty);
     sim::InjectFault (sim::Fault::AggregateDestroy);
-    EXPECT_NE (AudioObjectSetPropertyData (kSystem, &address, 0, nullptr, sizeof (aggregate), &aggregate), 0);
+    EXPECT_NE (makeDefault (kAudioHardwarePropertyDefaultOutputDevice, device), 0);
     EXPECT_NE (AudioHardwareDestroyAggregateDevice (aggregate), 0);
-    EXPECT_EQ (sim::DefaultOutput(), device);
+    EXPECT_EQ (sim::DefaultOutput(), aggregate);
     EXPECT_EQ (sim::ExistingAggregates(), std::vector<AudioObjectID> { aggregate });
 }
 

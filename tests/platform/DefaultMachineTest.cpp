@@ -25,12 +25,12 @@ TEST (SimulatedMachine, BootsBuiltInDefaultsTheVirtualDriverAndAVelmarWhoseAudio
             return std::string ("none");
         return std::to_string (list.mNumberBuffers > 0 ? list.mBuffers[0].mNumberChannels : 0u);
     };
-    // Inputs/outputs; driver devices 1 to 5 carry the inputs, 6 to 10 the outputs.
+    // Inputs/outputs; driver devices 1 to 5 play and record, 6 to 10 have no streams.
     std::string seen;
     for (const std::string uid :
          { "BuiltInInputDevice", "BuiltInOutputDevice", velmar.c_str(), "QuorVirtualAudioDevice_UID",
            "QuorVirtualAudioDevice_UID_5", "QuorVirtualAudioDevice_UID_6", "QuorVirtualAudioDevice_UID_10" })
         seen += channels (uid, kAudioObjectPropertyScopeInput) + "/" + channels (uid, kAudioObjectPropertyScopeOutput) +
                 " ";
-    EXPECT_EQ (seen, "2/0 0/2 12/12 2/0 2/0 0/2 0/2 ");
+    EXPECT_EQ (seen, "2/0 0/2 12/12 2/2 2/2 0/0 0/0 ");
 }
