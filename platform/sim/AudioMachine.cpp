@@ -304,17 +304,34 @@ int ChannelCount (const std::vector<int>& streams)
     return total;
 }
 
-/** Whether the device has channels in that direction: what kAudioDevicePropertyDeviceCanBeDefaultDevice asks
-    before the HAL makes a device a system default. */
-bool ServesLocked (AudioSide& side, AudioObjectID id, const DeviceRecord& record, bool input, Clock::time_point now)
+/** The device as the HAL presents it now, if readers see it. */
+std::optional<detail::HalDevice> ListedDeviceLocked (AudioSide& side, AudioObjectID id, Clock::time_point now)
 {
-    const auto owners = StreamOwnersLocked (side, id, record, now);
-    return std::any_of (owners.begin(), owners.end(),
-                        [&] (AudioObjectID owner)
-                        {
-                            const auto& spec = side.devices.at (owner).spec;
-                            return ChannelCount (input ? spec.inputStreams : spec.outputStreams) > 0;
-                        });
+    const auto* record = ListedRecordLocked (side, id, now);
+    if (record == nullptr)
+        return std::nullopt;
+
+    detail::HalDevice device;
+    device.name = record->spec.name;
+    device.uid = record->spec.uid;
+    device.isAggregate = record->spec.isAggregate;
+    const auto owners = StreamOwnersLocked (side, id, *record, now);
+    for (auto owner : owners)
+    {
+        const auto& spec = side.devices.at (owner).spec;
+        device.inputStreams.insert (device.inputStreams.end(), spec.inputStreams.begin(), spec.inputStreams.end());
+        device.outputStreams.insert (device.outputStreams.end(), spec.outputStreams.begin(), spec.outputStreams.end());
+        for (int channel = 0; channel < ChannelCount (spec.inputStreams); ++channel)
+            device.inputChannels.push_back ({ owner, channel });
+        for (int channel = 0; channel < ChannelCount (spec.outputStreams); ++channel)
+            device.outputChannels.push_back ({ owner, channel });
+    }
+    if (record->created)
+    {
+        device.fullSubDeviceUids = record->subDeviceUids;
+        device.activeSubDevices = owners;
+    }
+    return device;
 }
 
 void ForgetDeviceLocked (AudioSide& side, AudioObjectID device)
@@ -553,32 +570,7 @@ bool RemoveListener (AudioObjectID object, const AudioObjectPropertyAddress& add
 std::optional<HalDevice> ListedAudioDevice (AudioObjectID id)
 {
     LockedSide side;
-    const auto now = Clock::now();
-    const auto* record = ListedRecordLocked (*side, id, now);
-    if (record == nullptr)
-        return std::nullopt;
-
-    HalDevice device;
-    device.name = record->spec.name;
-    device.uid = record->spec.uid;
-    device.isAggregate = record->spec.isAggregate;
-    const auto owners = StreamOwnersLocked (*side, id, *record, now);
-    for (auto owner : owners)
-    {
-        const auto& spec = side->devices.at (owner).spec;
-        device.inputStreams.insert (device.inputStreams.end(), spec.inputStreams.begin(), spec.inputStreams.end());
-        device.outputStreams.insert (device.outputStreams.end(), spec.outputStreams.begin(), spec.outputStreams.end());
-        for (int channel = 0; channel < ChannelCount (spec.inputStreams); ++channel)
-            device.inputChannels.push_back ({ owner, channel });
-        for (int channel = 0; channel < ChannelCount (spec.outputStreams); ++channel)
-            device.outputChannels.push_back ({ owner, channel });
-    }
-    if (record->created)
-    {
-        device.fullSubDeviceUids = record->subDeviceUids;
-        device.activeSubDevices = owners;
-    }
-    return device;
+    return ListedDeviceLocked (*side, id, Clock::now());
 }
 
 std::optional<OSStatus> PropertyFailure (AudioObjectID object, AudioObjectPropertySelector selector)
@@ -596,11 +588,11 @@ OSStatus SetDefaultDevice (bool input, AudioObjectID device)
     OSStatus status = kAudioHardwareNoError;
     {
         LockedSide side;
-        const auto now = Clock::now();
-        const auto* record = ListedRecordLocked (*side, device, now);
-        if (record == nullptr)
+        // What kAudioDevicePropertyDeviceCanBeDefaultDevice asks: channels in that direction.
+        const auto listed = ListedDeviceLocked (*side, device, Clock::now());
+        if (!listed.has_value())
             status = kAudioHardwareBadDeviceError;
-        else if (!ServesLocked (*side, device, *record, input, now))
+        else if ((input ? listed->inputChannels : listed->outputChannels).empty())
             status = kAudioHardwareIllegalOperationError;
         else
             (input ? side->defaultInput : side->defaultOutput) = device;
